@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs, builds and runs every test: the release build, then the whole
+# suite under address and undefined-behaviour sanitizers, then the threaded
+# helpers under the thread sanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+
+"$root/scripts/setup.sh"
+echo "== tests (release)"
+ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
+
+sanitized() {
+    local dir=$1 sanitize=$2
+    shift 2
+    cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DQUINDLE_SANITIZE="$sanitize" -DQUINDLE_BUILD_BENCHMARKS=OFF >/dev/null
+    cmake --build "$root/$dir" -j"$jobs"
+    ctest --test-dir "$root/$dir" --output-on-failure -j"$jobs" "$@"
+}
+
+echo "== tests (address,undefined)"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    sanitized build-asan address,undefined
+
+echo "== tests (thread, threaded helpers)"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    sanitized build-tsan thread -L threaded
