@@ -1,0 +1,219 @@
+#include "engine/TCapEngineMain.h"
+
+extern "C" {
+#include <libavdevice/avdevice.h>
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+#include <libavutil/time.h>
+}
+
+#include "common/ErrorTrail.h"
+#include "engine/ParamTable.h"
+#include "platform/MessageBox.h"
+#include "platform/PerfCounter.h"
+
+namespace pelorn {
+namespace {
+
+using common::ErrorTrail;
+
+constexpr char kCameraReadError[] = "摄像机读取错误， 请检查设备并重新选择摄像机";
+
+bool IsSupportedOutputFormat(int16_t format) {
+    return format == AV_PIX_FMT_BGR24 || format == AV_PIX_FMT_BGRA ||
+           format == AV_PIX_FMT_YUYV422;
+}
+
+bool SameRegion(const TCapRegion& a, const TCapRegion& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+void CopySource(const TCapSource& from, TCapSource& to) {
+    to.kind = from.kind;
+    to.name = from.name;
+    to.region = from.region;
+}
+
+}  // namespace
+
+TCapEngineMain::TCapEngineMain(FrameCallback callback, void* user, unsigned flags)
+    : m_pCallback(callback), m_pUser(user), m_nCreateFlags(flags >> 16) {
+    avdevice_register_all();
+    m_pRateStats = std::make_unique<InputRateStats>();
+    m_pCanvas = std::make_unique<uint8_t[]>(kCanvasBytes);
+    m_pOqc = std::make_unique<DzOqcEngine>(&TCapEngineMain::VideoOutput, this, &m_log);
+}
+
+TCapEngineMain::~TCapEngineMain() {
+    m_log.Line("TCapEngineMain::~TCapEngineMain begin\n");
+    if (m_pOpenParam) Stop();
+    m_pOqc.reset();
+    m_pRateStats.reset();
+    m_pCanvas.reset();
+}
+
+int TCapEngineMain::Open(TCapOpenParam* pOpenParam) {
+    if (pOpenParam == nullptr) {
+        ErrorTrail::Add("pOpenParam = NULL");
+        return 1;
+    }
+    m_log.SetSink(pOpenParam->logSink);
+    if (!IsSupportedOutputFormat(pOpenParam->outFormat)) {
+        ErrorTrail::Add("不支持的颜色输出格式");
+        return 1;
+    }
+
+    const bool reopen = NeedsReopen(*pOpenParam);
+    if (reopen && ReopenMainSource(*pOpenParam) != 0) return 1;
+
+    m_pRateStats->RequestReset(kRateWindowMs);
+
+    if (!m_pOpenParam) {
+        m_pOpenParam = std::make_unique<TCapOpenParam>();
+        m_pOpenParam->actualFormat = kDefaultVideoFormat;
+    }
+    // No source delivers yet: the input is the default block.
+    pOpenParam->actualFormat = kDefaultVideoFormat;
+    KeepOpenParam(*pOpenParam);
+    return 0;
+}
+
+bool TCapEngineMain::NeedsReopen(const TCapOpenParam& request) const {
+    if (!m_pOpenParam) return true;
+    const TCapSource& held = m_pOpenParam->sources[0];
+    const TCapSource& asked = request.sources[0];
+    const bool same = held.kind == asked.kind && held.name == asked.name &&
+                      SameRegion(held.region, asked.region) &&
+                      m_pOpenParam->outWidth == request.outWidth &&
+                      m_pOpenParam->outHeight == request.outHeight &&
+                      m_pOpenParam->outFormat == request.outFormat &&
+                      m_pOpenParam->outFrameRate == request.outFrameRate;
+    // Only a media file keeps running; a camera is always opened afresh.
+    return !same || asked.kind == kCapSourceCamera;
+}
+
+int TCapEngineMain::ReopenMainSource(const TCapOpenParam& request) {
+    StopMainSource();
+    TPipelineConfig config{};
+    switch (request.sources[0].kind) {
+        case kCapSourceNone:
+            config = {0, 1280, 720, AV_PIX_FMT_YUYV422, request.outWidth, request.outHeight,
+                      request.outFormat};
+            break;
+        default:
+            ErrorTrail::Add("主信号初始化失败");
+            return 1;
+    }
+    m_pOqc->Configure(m_pCanvas.get(), &config);
+    return 0;
+}
+
+void TCapEngineMain::StopMainSource() {}
+
+void TCapEngineMain::KeepOpenParam(const TCapOpenParam& request) {
+    TCapOpenParam& kept = *m_pOpenParam;
+    kept.ownerWindow = request.ownerWindow;
+    CopySource(request.sources[0], kept.sources[0]);
+    CopySource(request.sources[1], kept.sources[1]);
+    kept.outWidth = request.outWidth;
+    kept.outHeight = request.outHeight;
+    kept.outFormat = request.outFormat;
+    kept.outFrameRate = request.outFrameRate;
+    kept.logSink = request.logSink;
+    for (int i = 0; i < 3; ++i) kept.reserved[i] = request.reserved[i];
+}
+
+int TCapEngineMain::Stop() {
+    if (!m_pOpenParam) return 0;
+    m_log.Line("TCapEngineMain::Stop()\n");
+    StopMainSource();
+    m_pOpenParam.reset();
+    return 0;
+}
+
+int TCapEngineMain::GetState(TCapOpenParam** out) {
+    if (out != nullptr) *out = m_pOpenParam.get();
+    return 0;
+}
+
+int TCapEngineMain::ListScreens(std::string* names, unsigned* primary, int max) {
+    (void)names;
+    (void)max;
+    if (primary != nullptr) *primary = 0;
+    return 0;
+}
+
+int TCapEngineMain::GetParamList(TCapParamList* list) {
+    const int count = ListUserParams(list);
+    m_nTintParamIndex = FindTintParam();
+    return count;
+}
+
+int TCapEngineMain::SetLayout(TCapLayout* layout) {
+    if (layout != nullptr) m_pOqc->Controls().SetLayout(*layout);
+    return 0;
+}
+
+int TCapEngineMain::GetParamFlags(int index) {
+    return IsParamIndex(index) ? ParamTable()[index].flags : 0;
+}
+
+int TCapEngineMain::GetParam(int index) { return m_pOqc->Controls().GetValue(index); }
+
+int TCapEngineMain::SetParam(int value, int index) {
+    m_pOqc->Controls().SetValue(index, value);
+    return 0;
+}
+
+int TCapEngineMain::GetProcessFlags() { return m_pOqc->Controls().GetProcessFlags(); }
+
+int TCapEngineMain::SetProcessFlags(int flags) {
+    m_pOqc->Controls().SetProcessFlags(flags);
+    return 0;
+}
+
+int TCapEngineMain::SetScreenRegion(int source, unsigned width, unsigned height,
+                                    TCapRegion* region) {
+    (void)width;
+    (void)height;
+    if (!m_pOpenParam || source < 0 || source > 1) return 0;
+    if (region != nullptr) m_pOpenParam->sources[source].region = *region;
+    return 0;
+}
+
+TCapOpenParam* TCapEngineMain::GetOpenParam() { return m_pOpenParam.get(); }
+
+void TCapEngineMain::InputPin(AVFrame* frame, void* self) {
+    static_cast<TCapEngineMain*>(self)->DoInputPin(frame);
+}
+
+void TCapEngineMain::DoInputPin(AVFrame* frame) {
+    if (m_log.Enabled()) m_log.Printf("\nTCapEngineMain::DoInputPin Begin, %d\n", m_nInputCount);
+    if (frame == nullptr) {
+        ErrorTrail::Add(kCameraReadError);
+        m_log.Line(kCameraReadError);
+        platform::ShowMessageBox(ErrorTrail::Take());
+        return;
+    }
+    frame->pkt_duration = av_gettime_relative();
+    frame->pkt_size = m_nInputCount;
+    frame->pkt_dts = m_pRateStats->Update(platform::PerfCounter::Now());
+    m_pOqc->Push(frame);
+    ++m_nInputCount;
+    m_log.Line("TCapEngineMain::DoInputPin End\n");
+}
+
+void TCapEngineMain::VideoOutput(AVFrame* frame, void* self) {
+    static_cast<TCapEngineMain*>(self)->DoVideoOutput(frame);
+}
+
+void TCapEngineMain::DoVideoOutput(AVFrame* frame) {
+    m_log.Line("TCapEngineMain::DoVideoOutput begin\n");
+    const int cameraInUse = 0;
+    if (m_pCallback != nullptr) {
+        m_pCallback(reinterpret_cast<unsigned char*>(frame), m_pUser, cameraInUse);
+    }
+    m_log.Line("TCapEngineMain::DoVideoOutput end\n");
+}
+
+}  // namespace pelorn
