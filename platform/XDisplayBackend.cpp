@@ -1,0 +1,203 @@
+#include "platform/XDisplayBackend.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "platform/GammaResample.h"
+
+namespace platform {
+namespace {
+
+// What a context stands for: the output, looked up again on every use.
+struct TOutputContext {
+    std::string outputName;
+};
+
+// X protocol errors (an output that went away between two requests) must not
+// end the process as Xlib's default handler does. The handler is process-wide,
+// so it is swapped in for the span of one operation and records into a flag.
+std::mutex g_errorLock;
+std::atomic<bool> g_bXError{false};
+
+int RecordXError(Display*, XErrorEvent*) {
+    g_bXError = true;
+    return 0;
+}
+
+class TXConnection {
+public:
+    explicit TXConnection(const std::string& name)
+        : m_guard(g_errorLock), m_pDisplay(XOpenDisplay(name.empty() ? nullptr : name.c_str())) {
+        g_bXError = false;
+        m_pPrevious = XSetErrorHandler(&RecordXError);
+    }
+    ~TXConnection() {
+        if (m_pDisplay != nullptr) {
+            XSync(m_pDisplay, False);
+            XCloseDisplay(m_pDisplay);
+        }
+        XSetErrorHandler(m_pPrevious);
+    }
+    TXConnection(const TXConnection&) = delete;
+    TXConnection& operator=(const TXConnection&) = delete;
+
+    Display* Get() const { return m_pDisplay; }
+    // RandR 1.5 or later (monitors).
+    bool HasMonitors() const {
+        int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+        if (m_pDisplay == nullptr || !XRRQueryExtension(m_pDisplay, &eventBase, &errorBase)) {
+            return false;
+        }
+        if (!XRRQueryVersion(m_pDisplay, &major, &minor)) return false;
+        return major > 1 || (major == 1 && minor >= 5);
+    }
+    // True when no protocol error arrived since the connection was made.
+    bool Clean() const {
+        XSync(m_pDisplay, False);
+        return !g_bXError;
+    }
+
+private:
+    std::lock_guard<std::mutex> m_guard;
+    Display* m_pDisplay;
+    XErrorHandler m_pPrevious = nullptr;
+};
+
+class TScreenResources {
+public:
+    explicit TScreenResources(Display* display)
+        : m_pResources(XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display))) {}
+    ~TScreenResources() {
+        if (m_pResources != nullptr) XRRFreeScreenResources(m_pResources);
+    }
+    TScreenResources(const TScreenResources&) = delete;
+    TScreenResources& operator=(const TScreenResources&) = delete;
+    XRRScreenResources* Get() const { return m_pResources; }
+
+private:
+    XRRScreenResources* m_pResources;
+};
+
+std::string OutputName(Display* display, XRRScreenResources* resources, RROutput output) {
+    XRROutputInfo* info = XRRGetOutputInfo(display, resources, output);
+    if (info == nullptr) return {};
+    std::string name(info->name, info->nameLen);
+    XRRFreeOutputInfo(info);
+    return name;
+}
+
+std::string MonitorName(Display* display, XRRScreenResources* resources,
+                        const XRRMonitorInfo& monitor) {
+    if (monitor.noutput > 0 && resources != nullptr) {
+        std::string name = OutputName(display, resources, monitor.outputs[0]);
+        if (!name.empty()) return name;
+    }
+    char* atom = XGetAtomName(display, monitor.name);
+    if (atom == nullptr) return {};
+    std::string name(atom);
+    XFree(atom);
+    return name;
+}
+
+// The CRTC that drives the named output, or None.
+RRCrtc CrtcOfOutput(Display* display, const std::string& outputName) {
+    TScreenResources resources(display);
+    if (resources.Get() == nullptr) return None;
+    for (int i = 0; i < resources.Get()->noutput; ++i) {
+        XRROutputInfo* info = XRRGetOutputInfo(display, resources.Get(), resources.Get()->outputs[i]);
+        if (info == nullptr) continue;
+        const bool match = outputName == std::string(info->name, info->nameLen);
+        const RRCrtc crtc = info->crtc;
+        XRRFreeOutputInfo(info);
+        if (match) return crtc;
+    }
+    return None;
+}
+
+const std::string& ContextOutput(uintptr_t context) {
+    return reinterpret_cast<const TOutputContext*>(context)->outputName;
+}
+
+}  // namespace
+
+TXDisplayBackend::TXDisplayBackend(std::string displayName)
+    : m_strDisplayName(std::move(displayName)) {}
+
+std::vector<TDisplayInfo> TXDisplayBackend::EnumerateDisplays() {
+    std::vector<TDisplayInfo> displays;
+    TXConnection connection(m_strDisplayName);
+    if (!connection.HasMonitors()) return displays;
+    Display* display = connection.Get();
+    TScreenResources resources(display);
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
+    if (monitors == nullptr) return displays;
+    for (int i = 0; i < count; ++i) {
+        const XRRMonitorInfo& monitor = monitors[i];
+        TDisplayInfo info;
+        info.deviceName = MonitorName(display, resources.Get(), monitor);
+        info.monitor = {monitor.x, monitor.y, monitor.x + monitor.width, monitor.y + monitor.height};
+        info.primary = monitor.primary != 0;
+        displays.push_back(std::move(info));
+    }
+    XRRFreeMonitors(monitors);
+    return displays;
+}
+
+uintptr_t TXDisplayBackend::OpenContext(const std::string& deviceName) {
+    {
+        TXConnection connection(m_strDisplayName);
+        if (!connection.HasMonitors()) return 0;
+        if (CrtcOfOutput(connection.Get(), deviceName) == None) return 0;
+    }
+    return reinterpret_cast<uintptr_t>(new TOutputContext{deviceName});
+}
+
+void TXDisplayBackend::CloseContext(uintptr_t context) {
+    delete reinterpret_cast<TOutputContext*>(context);
+}
+
+bool TXDisplayBackend::GetGammaRamp(uintptr_t context, TGammaRamp& ramp) {
+    if (context == 0) return false;
+    TXConnection connection(m_strDisplayName);
+    if (!connection.HasMonitors()) return false;
+    Display* display = connection.Get();
+    const RRCrtc crtc = CrtcOfOutput(display, ContextOutput(context));
+    if (crtc == None) return false;
+    const int size = XRRGetCrtcGammaSize(display, crtc);
+    if (size < 2) return false;
+    XRRCrtcGamma* gamma = XRRGetCrtcGamma(display, crtc);
+    if (gamma == nullptr) return false;
+    const bool complete = gamma->size == size;
+    if (complete) {
+        ResampleGammaChannel(gamma->red, size, &ramp[0], kGammaEntries);
+        ResampleGammaChannel(gamma->green, size, &ramp[kGammaEntries], kGammaEntries);
+        ResampleGammaChannel(gamma->blue, size, &ramp[2 * kGammaEntries], kGammaEntries);
+    }
+    XRRFreeGamma(gamma);
+    return complete && connection.Clean();
+}
+
+bool TXDisplayBackend::SetGammaRamp(uintptr_t context, const TGammaRamp& ramp) {
+    if (context == 0) return false;
+    TXConnection connection(m_strDisplayName);
+    if (!connection.HasMonitors()) return false;
+    Display* display = connection.Get();
+    const RRCrtc crtc = CrtcOfOutput(display, ContextOutput(context));
+    if (crtc == None) return false;
+    const int size = XRRGetCrtcGammaSize(display, crtc);
+    if (size < 2) return false;
+    XRRCrtcGamma* gamma = XRRAllocGamma(size);
+    if (gamma == nullptr) return false;
+    ResampleGammaChannel(&ramp[0], kGammaEntries, gamma->red, size);
+    ResampleGammaChannel(&ramp[kGammaEntries], kGammaEntries, gamma->green, size);
+    ResampleGammaChannel(&ramp[2 * kGammaEntries], kGammaEntries, gamma->blue, size);
+    XRRSetCrtcGamma(display, crtc, gamma);
+    XRRFreeGamma(gamma);
+    return connection.Clean();
+}
+
+}  // namespace platform
