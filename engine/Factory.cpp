@@ -1,9 +1,21 @@
 #include <new>
 
+#include "engine/EngineLibrary.h"
 #include "engine/TCapEngineMain.h"
+
+namespace {
+
+// Loading and unloading the library. The constructor runs before the
+// library's other static initialisers, so what it calls keeps its state in
+// function-local statics.
+__attribute__((constructor)) void LoadEngineLibrary() { pelorn::InitEngineLibrary(); }
+__attribute__((destructor)) void UnloadEngineLibrary() { pelorn::ExitEngineLibrary(); }
+
+}  // namespace
 
 PELORN_API ICapMattEngine* CreateInstance_ICapMattEngine(FrameCallback callback, void* user,
                                                          unsigned int flags) {
+    if (!pelorn::PrepareEngineCreation()) return nullptr;
     try {
         return new pelorn::TCapEngineMain(callback, user, flags);
     } catch (const std::bad_alloc&) {
