@@ -35,6 +35,13 @@ bool TSharedMemory::Exists(const std::string& mappingName) {
     return fd.Get() >= 0;
 }
 
+uint64_t TSharedMemory::CurrentIdentity(const std::string& mappingName) {
+    TFd fd(::shm_open(ObjectName(mappingName).c_str(), O_RDONLY, 0));
+    struct stat info {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0) return 0;
+    return static_cast<uint64_t>(info.st_ino);
+}
+
 int TSharedMemory::Open(const std::string& mappingName, size_t size, Access access) {
     Close();
     if (size == 0) return EINVAL;
@@ -59,6 +66,7 @@ int TSharedMemory::Open(const std::string& mappingName, size_t size, Access acce
     m_pBase = base;
     m_nSize = size;
     m_bOwner = access == Access::CreateOrOpen;
+    m_nIdentity = static_cast<uint64_t>(info.st_ino);
     m_strObject = object;
     return 0;
 }
@@ -70,6 +78,7 @@ void TSharedMemory::Close() {
     m_pBase = nullptr;
     m_nSize = 0;
     m_bOwner = false;
+    m_nIdentity = 0;
     m_strObject.clear();
 }
 

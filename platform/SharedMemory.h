@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -38,10 +39,17 @@ public:
     static std::string ObjectName(const std::string& mappingName);
     static bool Exists(const std::string& mappingName);
 
+    // Tells this object apart from a later one of the same name (its creator
+    // removed it and someone created it anew); 0 while not open.
+    uint64_t Identity() const { return m_nIdentity; }
+    // The identity of the object the name refers to now; 0 when there is none.
+    static uint64_t CurrentIdentity(const std::string& mappingName);
+
 private:
     void* m_pBase = nullptr;
     size_t m_nSize = 0;
     bool m_bOwner = false;
+    uint64_t m_nIdentity = 0;
     std::string m_strObject;
 };
 

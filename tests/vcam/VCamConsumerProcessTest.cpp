@@ -1,0 +1,296 @@
+// qndl-vcam as a child process against a writer in the test.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "engine/VCamWriter.h"
+#include "platform/PerfCounter.h"
+#include "tests/vcam/VCamTestSupport.h"
+
+extern char** environ;
+
+namespace pelorn {
+namespace {
+
+using namespace vcam;
+using namespace vcam::test;
+
+constexpr int kBgra = 28;
+constexpr int kYuyv = 1;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class TConsumerProcess {
+public:
+    TConsumerProcess() = default;
+    ~TConsumerProcess() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    TConsumerProcess(const TConsumerProcess&) = delete;
+    TConsumerProcess& operator=(const TConsumerProcess&) = delete;
+
+    bool Start(const std::vector<std::string>& args, const std::string& stderrPath) {
+        m_strStderr = stderrPath;
+        std::vector<std::string> all{QNDL_VCAM_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int error = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        return error == 0;
+    }
+
+    void Signal(int signal) const { kill(m_pid, signal); }
+    // Returns once the child has stopped (SIGSTOP).
+    void Stop() const {
+        kill(m_pid, SIGSTOP);
+        int status = 0;
+        waitpid(m_pid, &status, WUNTRACED);
+    }
+    // The exit status, 128 + signal when a signal ended it, -1 when it is
+    // still running after the time-out.
+    int WaitForExit(int timeout_ms = 10000) {
+        int status = 0;
+        const bool ended = WaitUntil([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, timeout_ms);
+        if (!ended) return -1;
+        m_pid = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string Stderr() const { return ReadFile(m_strStderr); }
+    bool WaitForStderr(const std::string& text) const {
+        return WaitUntil([&] { return Stderr().find(text) != std::string::npos; });
+    }
+
+private:
+    pid_t m_pid = 0;
+    std::string m_strStderr;
+};
+
+class VCamConsumerProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_names = UniqueNames("Consumer");
+        m_dir = std::filesystem::temp_directory_path() / ("qndl-vcam-" + m_names.mapping.substr(7));
+        std::filesystem::create_directories(m_dir);
+    }
+    void TearDown() override {
+        platform::PerfCounter::OverrideForTesting(nullptr);
+        std::filesystem::remove_all(m_dir);
+    }
+
+    std::vector<std::string> Args(std::vector<std::string> output) const {
+        output.insert(output.end(), {"--name", m_names.mapping, "--event", m_names.event});
+        return output;
+    }
+    std::string PathOf(const char* file) const { return (m_dir / file).string(); }
+
+    // Writes `count` frames whose bytes are all `first`, `first` + 1, ...
+    // with pts of the same numbers, then waits until the reader took them.
+    static void WriteAndWait(VCamWriter& writer, const TBlockView& view, AVFrame* frame, int first,
+                             int count) {
+        for (int i = first; i < first + count; ++i) {
+            std::memset(frame->data[0], i & 0xFF, static_cast<size_t>(frame->linesize[0]) * frame->height);
+            frame->pts = i;
+            writer.Write(frame);
+        }
+        ASSERT_TRUE(WaitUntil([&] { return view.ReadIndex() == view.WriteIndex(); }));
+    }
+
+    TNames m_names;
+    std::filesystem::path m_dir;
+};
+
+TEST_F(VCamConsumerProcessTest, EveryFrameArrivesInOrderInTheRawOutput) {
+    TConsumerProcess consumer;
+    ASSERT_TRUE(consumer.Start(Args({"--out", PathOf("out.raw")}), PathOf("err.txt")));
+    ASSERT_TRUE(consumer.WaitForStderr("waiting for the writer"));  // started before the writer
+
+    VCamWriter writer(m_names.mapping, m_names.event);
+    ASSERT_EQ(writer.Create(), 0);
+    writer.Reset(64, 8, kBgra);
+    TBlockView view;
+    ASSERT_EQ(view.Open(m_names.mapping), 0);
+    AVFrame* frame = NewFrame(64, 8, kBgra);
+    for (int burst = 0; burst < 6; ++burst) WriteAndWait(writer, view, frame, burst * 10, 10);
+
+    consumer.Signal(SIGTERM);
+    EXPECT_EQ(consumer.WaitForExit(), 0);
+    const std::string raw = ReadFile(PathOf("out.raw"));
+    constexpr size_t kFrameBytes = 64 * 8 * 4;
+    ASSERT_EQ(raw.size(), 60 * kFrameBytes);
+    for (size_t i = 0; i < 60; ++i) {
+        EXPECT_EQ(raw.substr(i * kFrameBytes, kFrameBytes), std::string(kFrameBytes, static_cast<char>(i)))
+            << "frame " << i;
+    }
+    EXPECT_NE(consumer.Stderr().find("total read 60 missed 0 full 0 formats 0"), std::string::npos)
+        << consumer.Stderr();
+    av_frame_free(&frame);
+}
+
+TEST_F(VCamConsumerProcessTest, TheConsumersHeartbeatTurnsTheWriterStateOnAndItsEndOff) {
+    platform::PerfCounter::OverrideForTesting(&TFakeClock::Read);
+    VCamWriter writer(m_names.mapping, m_names.event);
+    ASSERT_EQ(writer.Create(), 0);
+    writer.Reset(64, 8, kBgra);
+    TBlockView view;
+    ASSERT_EQ(view.Open(m_names.mapping), 0);
+    TConsumerProcess consumer;
+    ASSERT_TRUE(consumer.Start(Args({"--discard"}), PathOf("err.txt")));
+
+    // Each frame is read before the check that follows it: a Write without a
+    // frame runs the check alone.
+    AVFrame* frame = NewFrame(64, 8, kBgra);
+    std::vector<int> states;
+    for (int i = 0; i < 4; ++i) {
+        WriteAndWait(writer, view, frame, i, 1);
+        TFakeClock::AdvanceMs(600);
+        states.push_back(writer.Write(nullptr));
+    }
+    EXPECT_EQ(states, (std::vector<int>{0, 0, 1, 1}));
+    EXPECT_EQ(view.Heartbeat().load(), 4u);
+
+    consumer.Signal(SIGINT);
+    EXPECT_EQ(consumer.WaitForExit(), 0);
+    states.clear();
+    for (int i = 0; i < 3; ++i) {
+        writer.Write(frame);
+        TFakeClock::AdvanceMs(600);
+        states.push_back(writer.Write(nullptr));
+    }
+    EXPECT_EQ(states, (std::vector<int>{1, 1, 0}));
+    av_frame_free(&frame);
+}
+
+TEST_F(VCamConsumerProcessTest, SigtermEndsAConsumerStillWaitingForItsWriter) {
+    TConsumerProcess consumer;
+    ASSERT_TRUE(consumer.Start(Args({"--discard"}), PathOf("err.txt")));
+    ASSERT_TRUE(consumer.WaitForStderr("waiting for the writer"));
+    consumer.Signal(SIGTERM);
+    EXPECT_EQ(consumer.WaitForExit(), 0);
+    EXPECT_NE(consumer.Stderr().find("total read 0"), std::string::npos);
+}
+
+TEST_F(VCamConsumerProcessTest, AWriterThatRestartsWithAnotherFormatIsFollowed) {
+    TConsumerProcess consumer;
+    ASSERT_TRUE(consumer.Start(Args({"--out", PathOf("out.raw")}), PathOf("err.txt")));
+    AVFrame* bgra = NewFrame(64, 8, kBgra);
+    AVFrame* yuyv = NewFrame(32, 4, kYuyv);
+    {
+        VCamWriter first(m_names.mapping, m_names.event);
+        ASSERT_EQ(first.Create(), 0);
+        first.Reset(64, 8, kBgra);
+        TBlockView view;
+        ASSERT_EQ(view.Open(m_names.mapping), 0);
+        WriteAndWait(first, view, bgra, 1, 5);
+    }  // removes the block and the event
+    ASSERT_FALSE(platform::TSharedMemory::Exists(m_names.mapping));
+
+    VCamWriter second(m_names.mapping, m_names.event);
+    ASSERT_EQ(second.Create(), 0);
+    second.Reset(32, 4, kYuyv);
+    TBlockView view;
+    ASSERT_EQ(view.Open(m_names.mapping), 0);
+    WriteAndWait(second, view, yuyv, 11, 5);
+
+    consumer.Signal(SIGTERM);
+    EXPECT_EQ(consumer.WaitForExit(), 0);
+    const std::string raw = ReadFile(PathOf("out.raw"));
+    ASSERT_EQ(raw.size(), 5u * 2048 + 5u * 256);
+    EXPECT_EQ(raw.substr(4 * 2048, 2048), std::string(2048, '\x05'));
+    EXPECT_EQ(raw.substr(5 * 2048, 256), std::string(256, '\x0b'));
+    EXPECT_EQ(raw.substr(5 * 2048 + 4 * 256, 256), std::string(256, '\x0f'));
+    const std::string log = consumer.Stderr();
+    EXPECT_NE(log.find("the writer went away"), std::string::npos) << log;
+    EXPECT_NE(log.find("total read 10 missed 0 full 0 formats 1 dropped 0 reconnects 1"), std::string::npos)
+        << log;
+    av_frame_free(&yuyv);
+    av_frame_free(&bgra);
+}
+
+TEST_F(VCamConsumerProcessTest, FramesLostToAFullRingAreCountedFromThePtsGap) {
+    VCamWriter writer(m_names.mapping, m_names.event);
+    ASSERT_EQ(writer.Create(), 0);
+    writer.Reset(64, 8, kBgra);
+    TBlockView view;
+    ASSERT_EQ(view.Open(m_names.mapping), 0);
+    TConsumerProcess consumer;
+    ASSERT_TRUE(consumer.Start(Args({"--discard"}), PathOf("err.txt")));
+    AVFrame* frame = NewFrame(64, 8, kBgra);
+    WriteAndWait(writer, view, frame, 0, 5);
+
+    consumer.Stop();
+    for (int i = 5; i < 30; ++i) {
+        frame->pts = i;
+        writer.Write(frame);
+    }
+    EXPECT_EQ(writer.RingFullCount(), 6);  // pts 24 to 29
+    consumer.Signal(SIGCONT);
+    ASSERT_TRUE(WaitUntil([&] { return view.ReadIndex() == view.WriteIndex(); }));
+    WriteAndWait(writer, view, frame, 30, 1);
+
+    consumer.Signal(SIGTERM);
+    EXPECT_EQ(consumer.WaitForExit(), 0);
+    EXPECT_NE(consumer.Stderr().find("total read 25 missed 6 full 1"), std::string::npos)
+        << consumer.Stderr();
+    av_frame_free(&frame);
+}
+
+TEST_F(VCamConsumerProcessTest, AY4mStreamCarriesTheFramesAsPlanarYuv) {
+    TConsumerProcess consumer;
+    ASSERT_TRUE(consumer.Start(Args({"--out", PathOf("out.y4m"), "--y4m", "--fps", "25"}), PathOf("err.txt")));
+    VCamWriter writer(m_names.mapping, m_names.event);
+    ASSERT_EQ(writer.Create(), 0);
+    writer.Reset(64, 8, kBgra);
+    TBlockView view;
+    ASSERT_EQ(view.Open(m_names.mapping), 0);
+    AVFrame* white = NewFrame(64, 8, kBgra, 0xFF);
+    for (int i = 0; i < 3; ++i) writer.Write(white);
+    ASSERT_TRUE(WaitUntil([&] { return view.ReadIndex() == view.WriteIndex(); }));
+
+    consumer.Signal(SIGTERM);
+    EXPECT_EQ(consumer.WaitForExit(), 0);
+    const std::string y4m = ReadFile(PathOf("out.y4m"));
+    const std::string header = "YUV4MPEG2 W64 H8 F25:1 Ip A1:1 C444\n";
+    constexpr size_t kFrame = 6 + 64 * 8 * 3;
+    ASSERT_EQ(y4m.size(), header.size() + 3 * kFrame);
+    EXPECT_EQ(y4m.substr(0, header.size()), header);
+    EXPECT_EQ(y4m.substr(header.size() + 2 * kFrame, 6), "FRAME\n");
+    EXPECT_NEAR(static_cast<uint8_t>(y4m[header.size() + 6]), 235, 1);
+    av_frame_free(&white);
+}
+
+TEST_F(VCamConsumerProcessTest, BadOptionsAndADeviceThatIsNoVideoOutputFailAtOnce) {
+    TConsumerProcess usage;
+    ASSERT_TRUE(usage.Start({"--discard", "--out", "x"}, PathOf("usage.txt")));
+    EXPECT_EQ(usage.WaitForExit(), 2);
+    TConsumerProcess noDevice;
+    ASSERT_TRUE(noDevice.Start(Args({"--v4l2", PathOf("usage.txt")}), PathOf("err.txt")));
+    EXPECT_EQ(noDevice.WaitForExit(), 1);
+    EXPECT_NE(noDevice.Stderr().find("is no V4L2 video output"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pelorn
