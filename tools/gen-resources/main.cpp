@@ -1,0 +1,151 @@
+// Build-time generator of the engine's resources: "FD" 4003 and 4004 (class
+// tables) and "AG" 4002 (the angle table). Each output file holds a 32-bit
+// little-endian length n followed by n bytes of one zlib stream, which the
+// engine inflates into its fixed-size table at start-up.
+//
+//   gen-resources OUTPUT_FOLDER   writes FD4003.bin, FD4004.bin, AG4002.bin
+//
+// Class table: 2^24 entries of 3 bytes, indexed like the classification table
+// by U * 65536 + V * 256 + Y of a YUV sample (the same YUV as the keyer's:
+// B = Y + 1.779 (U - 128), R = Y + 1.4075 (V - 128)).
+//   byte 0: skin weight 0..255, how surely the sample is skin. The beauty
+//           filter blends its result into the picture by this weight, so
+//           smoothing and whitening stay on the presenter's face and hands and
+//           leave clothes, hair and the background alone. Skin chroma lies in
+//           an ellipse around U = 108, V = 152; the weight is 255 inside its
+//           inner part and falls smoothly to 0 at its rim; it also fades
+//           out below Y = 55 (0 at 25) and above Y = 235 (0 at 250).
+//   byte 1: backdrop weight 0..255: the key value towards the backdrop colour
+//           (green for 4003, blue for 4004, the keyer's own key values),
+//           limited to 0..510 and halved. 0 for neutral chroma.
+//   byte 2: 0, reserved.
+// 4003 belongs to table variant 1 (green backdrop), 4004 to variant 2 (blue).
+//
+// Angle table: 1021 x 1021 bytes, read by the keyer at H * 1021 + L + 674420
+// for a key strength H (1..509) and a subject strength L (1..510). The
+// opacity falls from 255 towards 0 as H grows relative to L:
+//   t = min((0.85 - H / L) / 0.7, (359 - H) / 59), limited to 0..1,
+//   opacity = 255 t^2 (3 - 2 t)   (a smoothstep).
+// A lit green backdrop has H above about 0.85 L and becomes transparent; a
+// subject's own colours have H below 0.15 L and stay opaque; soft edges lie
+// between. The smoothstep is flat at both ends, so camera noise on the
+// backdrop or on the subject does not flicker. The second term makes every
+// H from 359 on transparent, so the last row of the table, which also serves
+// every index past its end, is 0 throughout and the opacity stays monotone
+// in H. Darker parts of the backdrop (shadows) have lower ratios; the
+// shadow-removal parameter and the matting level are there for them.
+// Entries no index reaches are 0.
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t kColourCount = size_t{1} << 24;
+constexpr int kAngleSide = 1021;
+constexpr size_t kAngleBytes = size_t{kAngleSide} * kAngleSide;
+constexpr int kAngleIndexBias = 674420;
+
+enum class Backdrop { kGreen, kBlue };
+
+int GreenKey(int u, int v) {
+    return static_cast<int16_t>((6803464 - 24700 * u - 28413 * v) / 10000);
+}
+int BlueKey(int u, int v) {
+    return static_cast<int16_t>((39035 * u - 4107512 - 6906 * v) / 10000);
+}
+
+double SmoothFall(double x) {  // 1 for x <= 0, 0 for x >= 1, smooth between
+    x = std::clamp(x, 0.0, 1.0);
+    return 1.0 - x * x * (3.0 - 2.0 * x);
+}
+
+uint8_t SkinWeight(int u, int v, int y) {
+    // Ellipse axes in U and V, slanted along the skin locus.
+    const double du = u - 108.0;
+    const double dv = v - 152.0;
+    const double along = (du * 0.8 - dv * 0.6) / 22.0;
+    const double across = (du * 0.6 + dv * 0.8) / 14.0;
+    const double radius = std::sqrt(along * along + across * across);
+    const double chroma = SmoothFall((radius - 0.6) / 0.4);
+    const double dark = 1.0 - SmoothFall((y - 25.0) / 30.0);
+    const double bright = SmoothFall((y - 235.0) / 15.0);
+    return static_cast<uint8_t>(std::lround(255.0 * chroma * dark * bright));
+}
+
+std::vector<uint8_t> ClassTable(Backdrop backdrop) {
+    std::vector<uint8_t> table(kColourCount * 3);
+    for (int u = 0; u < 256; ++u) {
+        for (int v = 0; v < 256; ++v) {
+            const int key = backdrop == Backdrop::kGreen ? GreenKey(u, v) : BlueKey(u, v);
+            const auto weight = static_cast<uint8_t>(std::clamp(key, 0, 510) / 2);
+            uint8_t* entry = table.data() + (static_cast<size_t>(u) * 65536 + v * 256) * 3;
+            for (int y = 0; y < 256; ++y, entry += 3) {
+                entry[0] = SkinWeight(u, v, y);
+                entry[1] = weight;
+                entry[2] = 0;
+            }
+        }
+    }
+    return table;
+}
+
+uint8_t AngleOpacity(int h, int l) {
+    const double t = std::clamp(
+        std::min((0.85 - static_cast<double>(h) / l) / 0.7, (359.0 - h) / 59.0), 0.0, 1.0);
+    return static_cast<uint8_t>(std::lround(255.0 * t * t * (3.0 - 2.0 * t)));
+}
+
+std::vector<uint8_t> AngleTable() {
+    std::vector<uint8_t> table(kAngleBytes, 0);
+    for (int h = 0; h < 510; ++h) {
+        for (int l = 1; l <= 510; ++l) {
+            const size_t index = static_cast<size_t>(h) * kAngleSide + l + kAngleIndexBias;
+            if (index < kAngleBytes)
+                table[index] = AngleOpacity(h, l);
+        }
+    }
+    return table;
+}
+
+bool WriteResource(const std::string& path, const std::vector<uint8_t>& data) {
+    uLongf packedBytes = compressBound(data.size());
+    std::vector<uint8_t> packed(packedBytes + 4);
+    if (compress2(packed.data() + 4, &packedBytes, data.data(), data.size(), 9) != Z_OK) {
+        std::fprintf(stderr, "gen-resources: compressing %s failed\n", path.c_str());
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) packed[i] = static_cast<uint8_t>(packedBytes >> (8 * i));
+    packed.resize(packedBytes + 4);
+
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "gen-resources: cannot create %s\n", path.c_str());
+        return false;
+    }
+    const bool written = std::fwrite(packed.data(), 1, packed.size(), file) == packed.size();
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed)
+        std::fprintf(stderr, "gen-resources: writing %s failed\n", path.c_str());
+    return written && closed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: gen-resources OUTPUT_FOLDER\n");
+        return 2;
+    }
+    const std::string folder = argv[1];
+    const bool ok = WriteResource(folder + "/FD4003.bin", ClassTable(Backdrop::kGreen)) &&
+                    WriteResource(folder + "/FD4004.bin", ClassTable(Backdrop::kBlue)) &&
+                    WriteResource(folder + "/AG4002.bin", AngleTable());
+    return ok ? 0 : 1;
+}
