@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pelorn::play {
+
+enum class TLayoutChoice { kFullScreen, kDual, kCustom };
+
+// What pelorn-play was asked to do.
+struct TPlayOptions {
+    std::string file;
+    int width = 1280;
+    int height = 720;
+    int pixelFormat = 1;  // AVPixelFormat: 3 BGR24, 28 BGRA, 1 YUYV422
+    int frameRate = 30;
+    int64_t frames = 0;   // stop after this many composed frames; 0: no limit
+    double seconds = 0;   // stop after this much wall-clock time; 0: no limit
+    uint32_t processFlags = 0x80;
+    std::vector<std::pair<int, int>> params;  // index, value, in the given order
+    TLayoutChoice layout = TLayoutChoice::kFullScreen;
+    std::string rawOut;
+    int pngEvery = 0;  // 0: no snapshots
+    std::string pngDir;
+    bool virtualCamera = true;
+    bool help = false;
+};
+
+// Reads the command line; false with `error` set on a bad argument. Without
+// --frames or --seconds the run lasts kDefaultSeconds.
+bool ParsePlayOptions(int argc, const char* const* argv, TPlayOptions& options,
+                      std::string& error);
+const char* PlayUsage();
+
+constexpr double kDefaultSeconds = 10;
+
+}  // namespace pelorn::play
