@@ -7,6 +7,9 @@ extern "C" {
 #include <libavutil/time.h>
 }
 
+#include <algorithm>
+#include <cstdio>
+
 #include "common/ErrorTrail.h"
 #include "engine/ParamTable.h"
 #include "platform/MessageBox.h"
@@ -28,6 +31,20 @@ bool SameRegion(const TCapRegion& a, const TCapRegion& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
 
+// 1 same size, 4 smaller in both directions, 8 larger in both; 0 otherwise.
+int16_t FileScalingMode(const TCapVideoFormat& picture, const TCapOpenParam& request) {
+    if (picture.width == request.outWidth && picture.height == request.outHeight) {
+        return kModeSameSize;
+    }
+    if (picture.width < request.outWidth && picture.height < request.outHeight) {
+        return kModeScaleUp;
+    }
+    if (picture.width > request.outWidth && picture.height > request.outHeight) {
+        return kModeScaleDown;
+    }
+    return 0;
+}
+
 void CopySource(const TCapSource& from, TCapSource& to) {
     to.kind = from.kind;
     to.name = from.name;
@@ -39,16 +56,29 @@ void CopySource(const TCapSource& from, TCapSource& to) {
 TCapEngineMain::TCapEngineMain(FrameCallback callback, void* user, unsigned flags)
     : m_pCallback(callback), m_pUser(user), m_nCreateFlags(flags >> 16) {
     avdevice_register_all();
+    m_pScreenTint = std::make_unique<ScreenTint>();
+    m_pDisplays = std::make_unique<DisplayList>();
     m_pRateStats = std::make_unique<InputRateStats>();
     m_pCanvas = std::make_unique<uint8_t[]>(kCanvasBytes);
+    m_pFileCaptor = std::make_unique<TFileCaptor>();
     m_pOqc = std::make_unique<DzOqcEngine>(&TCapEngineMain::VideoOutput, this, &m_log);
+    if (m_nCreateFlags & kFlagVirtualCamera) {
+        m_pVCam = std::make_unique<VCamWriter>();
+        // A block that cannot be mapped leaves the writer inert: every frame
+        // then reports no consumer.
+        m_pVCam->Create();
+    }
 }
 
 TCapEngineMain::~TCapEngineMain() {
     m_log.Line("TCapEngineMain::~TCapEngineMain begin\n");
     if (m_pOpenParam) Stop();
     m_pOqc.reset();
+    m_pVCam.reset();
+    m_pScreenTint.reset();  // restores the tinted monitor
+    m_pDisplays.reset();
     m_pRateStats.reset();
+    m_pFileCaptor.reset();
     m_pCanvas.reset();
 }
 
@@ -66,14 +96,19 @@ int TCapEngineMain::Open(TCapOpenParam* pOpenParam) {
     const bool reopen = NeedsReopen(*pOpenParam);
     if (reopen && ReopenMainSource(*pOpenParam) != 0) return 1;
 
+    if (m_pVCam) m_pVCam->Reset(pOpenParam->outWidth, pOpenParam->outHeight, pOpenParam->outFormat);
     m_pRateStats->RequestReset(kRateWindowMs);
+    if (reopen) StartMainSource(pOpenParam->sources[0].kind);
 
     if (!m_pOpenParam) {
         m_pOpenParam = std::make_unique<TCapOpenParam>();
         m_pOpenParam->actualFormat = kDefaultVideoFormat;
     }
-    // No source delivers yet: the input is the default block.
+    // What the main source delivers; without one the input is the default block.
     pOpenParam->actualFormat = kDefaultVideoFormat;
+    if (pOpenParam->sources[0].kind == kCapSourceFile) {
+        m_pFileCaptor->GetFormat(&pOpenParam->actualFormat);
+    }
     KeepOpenParam(*pOpenParam);
     return 0;
 }
@@ -88,8 +123,11 @@ bool TCapEngineMain::NeedsReopen(const TCapOpenParam& request) const {
                       m_pOpenParam->outHeight == request.outHeight &&
                       m_pOpenParam->outFormat == request.outFormat &&
                       m_pOpenParam->outFrameRate == request.outFrameRate;
-    // Only a media file keeps running; a camera is always opened afresh.
-    return !same || asked.kind == kCapSourceCamera;
+    // Only a media file keeps running; a camera is always opened afresh. A
+    // file that a failed Open stopped, or whose playback has ended, is opened
+    // afresh too, or it would never play again.
+    return !same || asked.kind == kCapSourceCamera ||
+           (asked.kind == kCapSourceFile && !m_pFileCaptor->IsPlaying());
 }
 
 int TCapEngineMain::ReopenMainSource(const TCapOpenParam& request) {
@@ -100,6 +138,9 @@ int TCapEngineMain::ReopenMainSource(const TCapOpenParam& request) {
             config = {0, 1280, 720, AV_PIX_FMT_YUYV422, request.outWidth, request.outHeight,
                       request.outFormat};
             break;
+        case kCapSourceFile:
+            if (OpenFileSource(request, config) != 0) return 1;
+            break;
         default:
             ErrorTrail::Add("主信号初始化失败");
             return 1;
@@ -108,7 +149,36 @@ int TCapEngineMain::ReopenMainSource(const TCapOpenParam& request) {
     return 0;
 }
 
-void TCapEngineMain::StopMainSource() {}
+void TCapEngineMain::StopMainSource() {
+    m_pFileCaptor->Stop();
+}
+
+// Opens the file with looping on and picks the scaling mode from its picture
+// size; a file left unusable is closed again.
+int TCapEngineMain::OpenFileSource(const TCapOpenParam& request, TPipelineConfig& config) {
+    if (m_pFileCaptor->Open(request.sources[0].name, &TCapEngineMain::InputPin, nullptr, this, 1) !=
+        0) {
+        m_pFileCaptor->Stop();
+        ErrorTrail::Add("主信号初始化失败");
+        return 1;
+    }
+    TCapVideoFormat picture = kDefaultVideoFormat;
+    m_pFileCaptor->GetFormat(&picture);
+    config = {FileScalingMode(picture, request), picture.width, picture.height,
+              picture.pixelFormat, request.outWidth, request.outHeight, request.outFormat};
+    // Also refused: pictures the chain cannot carry (an unknown pixel format,
+    // more than its buffers hold).
+    if (config.mode == 0 || !DzOqcEngine::CanProcess(config)) {
+        m_pFileCaptor->Stop();
+        ErrorTrail::Add("不支持的文件格式");
+        return 1;
+    }
+    return 0;
+}
+
+void TCapEngineMain::StartMainSource(int16_t kind) {
+    if (kind == kCapSourceFile) m_pFileCaptor->Start();
+}
 
 void TCapEngineMain::KeepOpenParam(const TCapOpenParam& request) {
     TCapOpenParam& kept = *m_pOpenParam;
@@ -126,6 +196,7 @@ void TCapEngineMain::KeepOpenParam(const TCapOpenParam& request) {
 int TCapEngineMain::Stop() {
     if (!m_pOpenParam) return 0;
     m_log.Line("TCapEngineMain::Stop()\n");
+    m_pScreenTint->Restore();
     StopMainSource();
     m_pOpenParam.reset();
     return 0;
@@ -133,14 +204,22 @@ int TCapEngineMain::Stop() {
 
 int TCapEngineMain::GetState(TCapOpenParam** out) {
     if (out != nullptr) *out = m_pOpenParam.get();
+    if (m_pOpenParam && m_pOpenParam->sources[0].kind == kCapSourceFile) {
+        return m_pFileCaptor->GetFormat(nullptr);
+    }
     return 0;
 }
 
 int TCapEngineMain::ListScreens(std::string* names, unsigned* primary, int max) {
-    (void)names;
-    (void)max;
-    if (primary != nullptr) *primary = 0;
-    return 0;
+    const int count = names == nullptr ? 0 : std::min(max, m_pDisplays->Count());
+    const int primaryIndex = m_pDisplays->PrimaryIndex();
+    for (int i = 0; i < count; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, i == primaryIndex ? "显示器%d (主屏)" : "显示器%d", i);
+        names[i] = name;
+    }
+    if (primary != nullptr) *primary = static_cast<unsigned>(primaryIndex);
+    return std::max(count, 0);
 }
 
 int TCapEngineMain::GetParamList(TCapParamList* list) {
@@ -161,6 +240,8 @@ int TCapEngineMain::GetParamFlags(int index) {
 int TCapEngineMain::GetParam(int index) { return m_pOqc->Controls().GetValue(index); }
 
 int TCapEngineMain::SetParam(int value, int index) {
+    // Before GetParamList has found the tint parameter its index is -1.
+    if (index == m_nTintParamIndex && IsParamIndex(index)) m_pScreenTint->SetLevel(value);
     m_pOqc->Controls().SetValue(index, value);
     return 0;
 }
@@ -209,7 +290,7 @@ void TCapEngineMain::VideoOutput(AVFrame* frame, void* self) {
 
 void TCapEngineMain::DoVideoOutput(AVFrame* frame) {
     m_log.Line("TCapEngineMain::DoVideoOutput begin\n");
-    const int cameraInUse = 0;
+    const int cameraInUse = m_pVCam ? m_pVCam->Write(frame) : 0;
     if (m_pCallback != nullptr) {
         m_pCallback(reinterpret_cast<unsigned char*>(frame), m_pUser, cameraInUse);
     }

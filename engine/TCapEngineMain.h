@@ -3,10 +3,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/DisplayList.h"
 #include "engine/DzOqcEngine.h"
 #include "engine/ICapMattEngine.h"
 #include "engine/InputRateStats.h"
+#include "engine/ScreenTint.h"
 #include "engine/TEngineLog.h"
+#include "engine/capture/TFileCaptor.h"
+#include "engine/VCamWriter.h"
 
 namespace pelorn {
 
@@ -47,21 +51,31 @@ public:
     void DoVideoOutput(AVFrame* frame);
 
     DzOqcEngine& OutputQueue() { return *m_pOqc; }
+    // The virtual-camera writer, or null when the creation flag was clear.
+    VCamWriter* VirtualCamera() { return m_pVCam.get(); }
     const InputRateStats& RateStats() const { return *m_pRateStats; }
+    ScreenTint& Tint() { return *m_pScreenTint; }
+    const DisplayList& Displays() const { return *m_pDisplays; }
     int32_t InputCount() const { return m_nInputCount; }
 
 private:
     bool NeedsReopen(const TCapOpenParam& request) const;
     int ReopenMainSource(const TCapOpenParam& request);
     void StopMainSource();
+    int OpenFileSource(const TCapOpenParam& request, TPipelineConfig& config);
+    void StartMainSource(int16_t kind);
     void KeepOpenParam(const TCapOpenParam& request);
 
     TEngineLog m_log;
     std::unique_ptr<DzOqcEngine> m_pOqc;
+    std::unique_ptr<VCamWriter> m_pVCam;
     std::unique_ptr<TCapOpenParam> m_pOpenParam;
+    std::unique_ptr<ScreenTint> m_pScreenTint;
+    std::unique_ptr<DisplayList> m_pDisplays;
     int32_t m_nTintParamIndex = -1;
     std::unique_ptr<InputRateStats> m_pRateStats;
     std::unique_ptr<uint8_t[]> m_pCanvas;
+    std::unique_ptr<TFileCaptor> m_pFileCaptor;
     FrameCallback m_pCallback;
     void* m_pUser;
     unsigned m_nCreateFlags;  // the creation flags shifted right by 16

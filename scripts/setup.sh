@@ -8,6 +8,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config git
   libavformat-dev libavcodec-dev libavdevice-dev libavutil-dev libswscale-dev libswresample-dev
+  libavfilter-dev
   zlib1g-dev libyuv-dev libsqlite3-dev
   libx11-dev libxext-dev libxrandr-dev
   libgtest-dev libgmock-dev libbenchmark-dev

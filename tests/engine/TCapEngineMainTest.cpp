@@ -13,6 +13,7 @@ extern "C" {
 #include <vector>
 
 #include "common/ErrorTrail.h"
+#include "engine/EngineLibrary.h"
 #include "platform/MessageBox.h"
 #include "platform/PerfCounter.h"
 
@@ -62,6 +63,8 @@ class TCapEngineMainTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ErrorTrail::Take();
+        // As the factory does: the run-time modules the compositor sets up with.
+        ASSERT_TRUE(PrepareEngineCreation());
         m_engine = std::make_unique<TCapEngineMain>(&CountFrame, &m_delivered, 0xFFFFFFFF);
     }
 
