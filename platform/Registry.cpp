@@ -198,18 +198,30 @@ int TRegKey::EnumValues(std::vector<std::string>* names) const {
     return db.ValueNames(m_strPath, names);
 }
 
-int TRegKey::DeleteKey(std::string_view subPath) const {
+int TRegKey::OpenExistingSubkeyForWrite(TRegistryDb& db, std::string_view subPath,
+                                        bool allowSelf, std::string* target,
+                                        std::string* sub) const {
     if (const int result = CheckAccess(RegAccess::Write); result != kRegOk) return result;
-    std::string sub;
-    if (!NormalisePath(subPath, &sub) || sub.empty()) return kRegInvalidParameter;
-    const std::string target = Join(m_strPath, sub);
-    TRegistryDb db;
+    if (!NormalisePath(subPath, sub) || (!allowSelf && sub->empty())) {
+        return kRegInvalidParameter;
+    }
+    *target = Join(m_strPath, *sub);
     if (const int result = OpenKeyDb(db, m_hive, Mode::Write, m_strPath); result != kRegOk) {
         return result;
     }
     bool exists = false;
-    if (const int result = db.KeyExists(target, &exists); result != kRegOk) return result;
-    if (!exists) return kRegNotFound;
+    if (const int result = db.KeyExists(*target, &exists); result != kRegOk) return result;
+    return exists ? kRegOk : kRegNotFound;
+}
+
+int TRegKey::DeleteKey(std::string_view subPath) const {
+    TRegistryDb db;
+    std::string target;
+    std::string sub;
+    if (const int result = OpenExistingSubkeyForWrite(db, subPath, false, &target, &sub);
+        result != kRegOk) {
+        return result;
+    }
     std::vector<std::string> children;
     if (const int result = db.ChildNames(target, &children); result != kRegOk) return result;
     if (!children.empty()) return kRegKeyHasChildren;
@@ -218,17 +230,13 @@ int TRegKey::DeleteKey(std::string_view subPath) const {
 }
 
 int TRegKey::DeleteTree(std::string_view subPath) const {
-    if (const int result = CheckAccess(RegAccess::Write); result != kRegOk) return result;
-    std::string sub;
-    if (!NormalisePath(subPath, &sub)) return kRegInvalidParameter;
-    const std::string target = Join(m_strPath, sub);
     TRegistryDb db;
-    if (const int result = OpenKeyDb(db, m_hive, Mode::Write, m_strPath); result != kRegOk) {
+    std::string target;
+    std::string sub;
+    if (const int result = OpenExistingSubkeyForWrite(db, subPath, true, &target, &sub);
+        result != kRegOk) {
         return result;
     }
-    bool exists = false;
-    if (const int result = db.KeyExists(target, &exists); result != kRegOk) return result;
-    if (!exists) return kRegNotFound;
     if (const int result = db.RemoveTree(target, sub.empty()); result != kRegOk) return result;
     return db.Commit();
 }

@@ -7,6 +7,8 @@
 
 namespace platform {
 
+class TRegistryDb;
+
 // The registry: two hives of keys with subkeys and typed values, each hive one
 // SQLite database under ConfigFolder() ("HKLM.sqlite", "HKCU.sqlite"). Every
 // operation opens the database, does its work and closes it again, so values
@@ -97,6 +99,10 @@ private:
     int Query(std::string_view name, RegType expected, std::vector<uint8_t>* data) const;
     int Set(std::string_view name, RegType type, const void* data, size_t size) const;
     int CheckAccess(RegAccess needed) const;
+    // Opens the hive for writing and checks that the subkey exists; fills
+    // *target with its full path.
+    int OpenExistingSubkeyForWrite(TRegistryDb& db, std::string_view subPath, bool allowSelf,
+                                   std::string* target, std::string* sub) const;
 
     RegHive m_hive = RegHive::CurrentUser;
     std::string m_strPath;

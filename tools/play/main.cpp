@@ -7,7 +7,6 @@
 // Exit status: 0 when frames were composed, 1 when the engine failed (the
 // error trail follows on standard error), 2 for a bad command line.
 
-#include <signal.h>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -22,6 +21,7 @@ extern "C" {
 
 #include "common/ErrorTrail.h"
 #include "engine/ICapMattEngine.h"
+#include "tools/common/StopSignal.h"
 #include "tools/play/PlayLayouts.h"
 #include "tools/play/TFrameWriter.h"
 #include "tools/play/TPlayOptions.h"
@@ -30,19 +30,6 @@ extern "C" {
 namespace {
 
 using namespace pelorn::play;
-
-std::atomic<bool> g_stop{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-
-void RequestStop(int) { g_stop.store(true); }
-
-void InstallSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = &RequestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 struct TPlayback {
     TPlayStats stats;
@@ -107,7 +94,7 @@ void RunFor(const TPlayOptions& options, TPlayback& playback) {
     const Clock::time_point start = Clock::now();
     Clock::time_point nextLine = start + std::chrono::seconds(1);
     int second = 0;
-    while (!g_stop.load()) {
+    while (!tools::g_stopRequested.load()) {
         const Clock::time_point now = Clock::now();
         const double elapsed = std::chrono::duration<double>(now - start).count();
         if (options.frames > 0 && playback.composed.load() >= options.frames) break;
@@ -135,7 +122,7 @@ int main(int argc, char** argv) {
         std::printf("%s", PlayUsage());
         return 0;
     }
-    InstallSignalHandlers();
+    tools::InstallStopSignals();
 
     TFrameWriter writer(options.rawOut, options.pngEvery, options.pngDir);
     if (!writer.Open(error)) {

@@ -12,7 +12,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +21,7 @@
 
 #include "engine/VCamLayout.h"
 #include "platform/V4l2Output.h"
+#include "tools/common/StopSignal.h"
 #include "tools/vcam/TStreamSink.h"
 #include "tools/vcam/TV4l2Sink.h"
 #include "tools/vcam/TVCamConsumer.h"
@@ -30,21 +30,6 @@
 namespace {
 
 using namespace pelorn::vcam;
-
-std::atomic<bool> g_stop{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-
-void RequestStop(int) { g_stop.store(true); }
-
-void InstallSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = &RequestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // A closed pipe shows up as EPIPE from write() and ends the run.
-    signal(SIGPIPE, SIG_IGN);
-}
 
 struct TOptions {
     std::string v4l2Device;
@@ -143,11 +128,13 @@ int main(int argc, char** argv) {
     TOptions options;
     const char* error = nullptr;
     if (!ParseOptions(argc, argv, &options, &error)) return Usage(error);
-    InstallSignalHandlers();
+    tools::InstallStopSignals();
+    // A closed pipe shows up as EPIPE from write() and ends the run.
+    signal(SIGPIPE, SIG_IGN);
 
     std::unique_ptr<IFrameSink> sink;
     if (MakeSink(options, &sink) != 0) return 1;
     TVCamReader reader(options.mappingName, options.eventName);
     TVCamConsumer consumer(reader, *sink, stderr);
-    return consumer.Run(g_stop);
+    return consumer.Run(tools::g_stopRequested);
 }
