@@ -39,24 +39,6 @@ struct TPairOrder {
 constexpr TPairOrder kYuyvOrder = {{0, 2}, 1, 3};
 constexpr TPairOrder kUyvyOrder = {{1, 3}, 0, 2};
 
-// The whole-row passes, dispatched by CPU (internal linkage: the resolvers of
-// external ones would be exported).
-__attribute__((target_clones("avx2", "default"))) void BlendTwoRows(
-    const uint8_t* __restrict first, const uint8_t* __restrict second, int32_t weight,
-    uint16_t* __restrict out, int32_t count) {
-    const auto keep = static_cast<uint16_t>(256 - weight);
-    const auto take = static_cast<uint16_t>(weight);
-    for (int32_t i = 0; i < count; ++i) {
-        out[i] = static_cast<uint16_t>(first[i] * keep + second[i] * take);
-    }
-}
-
-__attribute__((target_clones("avx2", "default"))) void RoundRow(const uint16_t* __restrict blended,
-                                                                uint8_t* __restrict dst,
-                                                                int32_t count) {
-    for (int32_t i = 0; i < count; ++i) dst[i] = static_cast<uint8_t>((blended[i] + 128u) >> 8);
-}
-
 }  // namespace
 
 // Integer form of the centre-aligned position: position * 2 * dstCount =
@@ -102,77 +84,107 @@ void TPlaneResampler::BuildColumnTaps(TRowKind kind, int32_t srcWidth, int32_t d
     }
 }
 
+// An edge tap (a, a, 0) reads the same as (a, a + 1, 0) or, at the right
+// edge, (a - 1, a, 256): so every pair is eight adjacent bytes.
+void TPlaneResampler::BuildNeighbourPixelTaps() {
+    const int32_t last = m_nSrcRowBytes / 4 - 1;
+    for (size_t x = 0; x < m_columnTaps.size(); ++x) {
+        TTap tap = m_columnTaps[x];
+        if (tap.second != tap.first + 1) {
+            tap = tap.first < last ? TTap{tap.first, tap.first + 1, 0} : TTap{last - 1, last, 256};
+        }
+        m_pixelOffsets[x] = 4 * tap.first;
+        for (int c = 0; c < 4; ++c) {
+            m_pixelWeights[8 * x + 2 * c] = static_cast<int16_t>(256 - tap.weight);
+            m_pixelWeights[8 * x + 2 * c + 1] = static_cast<int16_t>(tap.weight);
+        }
+    }
+}
+
 bool TPlaneResampler::Configure(TRowKind kind, int32_t srcWidth, int32_t srcHeight,
                                 int32_t dstWidth, int32_t dstHeight) {
     m_nChannels = ChannelsOf(kind);
     m_nSrcRowBytes = RowBytes(kind, srcWidth);
     m_nDstRowBytes = RowBytes(kind, dstWidth);
     m_bSameWidth = srcWidth == dstWidth;
+    m_bColumnsFirst = dstHeight >= srcHeight;
+    const bool neighbourPixels =
+        m_bColumnsFirst && m_nChannels == 4 && !m_bSameWidth && srcWidth >= 2;
+    const auto columnTaps = static_cast<size_t>(m_nChannels != 0 ? dstWidth : m_nDstRowBytes);
     try {
         m_rowTaps.resize(static_cast<size_t>(dstHeight));
-        m_columnTaps.resize(static_cast<size_t>(m_nChannels != 0 ? dstWidth : m_nDstRowBytes));
-        m_blended.resize(static_cast<size_t>(m_nSrcRowBytes));
+        m_columnTaps.resize(columnTaps);
+        m_pixelOffsets.resize(neighbourPixels ? columnTaps : 0);
+        m_pixelWeights.resize(neighbourPixels ? 8 * columnTaps : 0);
+        m_blended.resize(m_bColumnsFirst ? 0 : static_cast<size_t>(m_nSrcRowBytes));
+        for (std::vector<uint16_t>& row : m_scaledRows) {
+            row.resize(m_bColumnsFirst ? static_cast<size_t>(m_nDstRowBytes) : 0);
+        }
     } catch (const std::bad_alloc&) { return false; }
     for (int32_t row = 0; row < dstHeight; ++row) {
         m_rowTaps[row] = LinearTap(row, srcHeight, dstHeight);
     }
     BuildColumnTaps(kind, srcWidth, dstWidth);
+    if (neighbourPixels) BuildNeighbourPixelTaps();
     return true;
 }
 
-// v = first * (256 - w) + second * w, at most 255 * 256.
-void TPlaneResampler::BlendRows(const uint8_t* first, const uint8_t* second, int32_t weight) {
-    BlendTwoRows(first, second, weight, m_blended.data(), m_nSrcRowBytes);
-}
-
-namespace {
-
-// (v[a] * (256 - w) + v[b] * w + 32768) >> 16 for the channels of one tap.
-template <int kChannels>
-void SampleChannels(const uint16_t* blended, const TPlaneResampler::TTap* taps, uint8_t* dst,
-                    int32_t count) {
-    for (int32_t i = 0; i < count; ++i) {
-        const auto keep = static_cast<uint32_t>(256 - taps[i].weight);
-        const auto take = static_cast<uint32_t>(taps[i].weight);
-        const uint16_t* first = blended + taps[i].first * kChannels;
-        const uint16_t* second = blended + taps[i].second * kChannels;
-        for (int c = 0; c < kChannels; ++c) {
-            dst[i * kChannels + c] =
-                static_cast<uint8_t>((first[c] * keep + second[c] * take + 32768u) >> 16);
+void TPlaneResampler::RunRowsFirst(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
+                                   ptrdiff_t dstStride) {
+    const auto taps = static_cast<int32_t>(m_columnTaps.size());
+    for (size_t row = 0; row < m_rowTaps.size(); ++row) {
+        const TTap& tap = m_rowTaps[row];
+        BlendByteRows(src + tap.first * srcStride, src + tap.second * srcStride, tap.weight,
+                      m_blended.data(), m_nSrcRowBytes);
+        uint8_t* out = dst + static_cast<ptrdiff_t>(row) * dstStride;
+        if (m_bSameWidth) {
+            RoundBlendedRow(m_blended.data(), out, m_nDstRowBytes);
+        } else {
+            SampleBlendedRow(m_nChannels, m_blended.data(), m_columnTaps.data(), out, taps);
         }
     }
 }
 
-}  // namespace
-
-void TPlaneResampler::SampleRow(uint8_t* dst) const {
-    const uint16_t* blended = m_blended.data();
-    if (m_bSameWidth) {
-        RoundRow(blended, dst, m_nDstRowBytes);
-        return;
+void TPlaneResampler::ScaleSourceRow(const uint8_t* row, uint16_t* out) const {
+    if (m_bSameWidth) return WidenByteRow(row, out, m_nDstRowBytes);
+    const auto taps = static_cast<int32_t>(m_columnTaps.size());
+    if (!m_pixelOffsets.empty()) {
+        return ScaleNeighbourPixelRow(row, m_pixelOffsets.data(), m_pixelWeights.data(), out,
+                                      taps);
     }
-    const TTap* taps = m_columnTaps.data();
-    const auto count = static_cast<int32_t>(m_columnTaps.size());
-    switch (m_nChannels) {
-        case 1:
-            return SampleChannels<1>(blended, taps, dst, count);
-        case 2:
-            return SampleChannels<2>(blended, taps, dst, count);
-        case 3:
-            return SampleChannels<3>(blended, taps, dst, count);
-        case 4:
-            return SampleChannels<4>(blended, taps, dst, count);
-        default:
-            return SampleChannels<1>(blended, taps, dst, count);  // packed: per byte
+    ScaleByteRow(m_nChannels, row, m_columnTaps.data(), out, taps);
+}
+
+int TPlaneResampler::ScaledRowSlot(const uint8_t* src, ptrdiff_t srcStride, int32_t row,
+                                   int keep) {
+    for (int slot = 0; slot < 2; ++slot) {
+        if (m_cachedRows[slot] == row) return slot;
+    }
+    // Rows are asked for in rising order: the lower cached one is done with.
+    const int slot = keep >= 0 ? 1 - keep : (m_cachedRows[0] <= m_cachedRows[1] ? 0 : 1);
+    ScaleSourceRow(src + row * srcStride, m_scaledRows[slot].data());
+    m_cachedRows[slot] = row;
+    return slot;
+}
+
+void TPlaneResampler::RunColumnsFirst(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
+                                      ptrdiff_t dstStride) {
+    m_cachedRows[0] = m_cachedRows[1] = -1;
+    for (size_t row = 0; row < m_rowTaps.size(); ++row) {
+        const TTap& tap = m_rowTaps[row];
+        const int first = ScaledRowSlot(src, srcStride, tap.first, -1);
+        const int second = tap.weight == 0 ? first : ScaledRowSlot(src, srcStride, tap.second, first);
+        BlendScaledRows(m_scaledRows[first].data(), m_scaledRows[second].data(), tap.weight,
+                        dst + static_cast<ptrdiff_t>(row) * dstStride, m_nDstRowBytes);
     }
 }
 
 void TPlaneResampler::Run(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
                           ptrdiff_t dstStride) {
-    for (size_t row = 0; row < m_rowTaps.size(); ++row) {
-        const TTap& tap = m_rowTaps[row];
-        BlendRows(src + tap.first * srcStride, src + tap.second * srcStride, tap.weight);
-        SampleRow(dst + static_cast<ptrdiff_t>(row) * dstStride);
+    if (m_bColumnsFirst) {
+        RunColumnsFirst(src, srcStride, dst, dstStride);
+    } else {
+        RunRowsFirst(src, srcStride, dst, dstStride);
     }
 }
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "modules/gxrl/ResampleKernels.h"
+
 namespace gxrl {
 
 // How the samples of a plane's rows are arranged.
@@ -18,40 +20,54 @@ enum class TRowKind {
 
 // Bilinear resampling of one plane between two sizes, centre-aligned: the
 // destination sample i takes the source position (i + 0.5) * src / dst - 0.5.
-// Rows are blended first into a 16-bit row, x256, then each destination byte
-// takes its two neighbours of that row:
-//     out = (v[a] * (256 - w) + v[b] * w + 32768) >> 16,   w in 1/256.
-// Packed 4:2:2 rows resample luma and chroma each on its own grid. The tap
-// tables and the blended row are made by Configure; Run allocates nothing.
+// With row weight u and column weight w (in 1/256) each destination byte is
+//     (sum of p * (256 - u or u) * (256 - w or w) over the four pixels
+//      + 32768) >> 16,
+// computed exactly in integers, so the order of the two passes does not
+// change a single byte. Shrinking blends each pair of source rows first and
+// then samples the blend; enlarging or keeping the height scales each source
+// row once into a two-row cache and blends those (a source row serves
+// several destination rows). Packed 4:2:2 rows resample luma and chroma each
+// on its own grid. Configure makes the tap tables and rows; Run allocates
+// nothing.
 class TPlaneResampler {
 public:
+    using TTap = TResampleTap;
+
     // Sizes are in pixels of this plane. False without memory.
     bool Configure(TRowKind kind, int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
                    int32_t dstHeight);
     void Run(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride);
 
-    // Two neighbouring source samples and the weight of the second.
-    struct TTap {
-        int32_t first;
-        int32_t second;
-        int32_t weight;  // of `second`, in 1/256
-    };
-
 private:
     static TTap LinearTap(int32_t index, int32_t srcCount, int32_t dstCount);
     void BuildColumnTaps(TRowKind kind, int32_t srcWidth, int32_t dstWidth);
-    void BlendRows(const uint8_t* first, const uint8_t* second, int32_t weight);
-    void SampleRow(uint8_t* dst) const;
+    void BuildNeighbourPixelTaps();
+
+    void RunRowsFirst(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
+                      ptrdiff_t dstStride);
+    void RunColumnsFirst(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
+                         ptrdiff_t dstStride);
+    // The cache slot holding source row `row` scaled, scaling it into a
+    // slot other than `keep` when it is not there.
+    int ScaledRowSlot(const uint8_t* src, ptrdiff_t srcStride, int32_t row, int keep);
+    void ScaleSourceRow(const uint8_t* row, uint16_t* out) const;
 
     std::vector<TTap> m_rowTaps;  // one per destination row, in source rows
     // One per destination pixel in source pixels for interleaved channels,
     // one per destination byte in source bytes for packed 4:2:2.
     std::vector<TTap> m_columnTaps;
-    std::vector<uint16_t> m_blended;
+    // The four-channel column taps as byte offsets and weight pairs.
+    std::vector<int32_t> m_pixelOffsets;
+    std::vector<int16_t> m_pixelWeights;
+    std::vector<uint16_t> m_blended;       // rows first: one blended source row
+    std::vector<uint16_t> m_scaledRows[2];  // columns first: the row cache
+    int32_t m_cachedRows[2] = {-1, -1};
     int m_nChannels = 0;  // 0 for packed 4:2:2
     int32_t m_nSrcRowBytes = 0;
     int32_t m_nDstRowBytes = 0;
     bool m_bSameWidth = false;
+    bool m_bColumnsFirst = false;
 };
 
 }  // namespace gxrl

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 
@@ -116,6 +117,70 @@ TEST(ScalerTest, ResamplesARampBilinearly) {
     for (int32_t x = 0; x < 60; ++x) {
         const double position = std::clamp((x + 0.5) * 100.0 / 60.0 - 0.5, 0.0, 99.0);
         ASSERT_NEAR(dst.At(0, 3, x), 20 + 2 * position, 1.0) << x;
+    }
+}
+
+// Every byte against bilinear sampling computed directly from the four
+// source pixels with the weights rounded to 1/256, on noise:
+// enlarging, shrinking and keeping either side, widths that leave a
+// remainder to the vector passes, and a source one pixel wide.
+TEST(ScalerTest, MatchesDirectBilinearSamplingOnNoise) {
+    struct TCase {
+        int32_t code;
+        TResize resize;
+    };
+    const TCase cases[] = {
+        {kPixCodeBgra, {40, 24, 61, 37}},  {kPixCodeBgra, {61, 37, 40, 24}},
+        {kPixCodeBgra, {37, 21, 37, 40}},  {kPixCodeBgra, {37, 40, 53, 40}},
+        {kPixCodeBgra, {1, 6, 5, 9}},      {kPixCodeBgra, {2, 2, 7, 5}},
+        {kPixCodeBgra, {128, 72, 192, 108}}, {kPixCodeBgr24, {40, 24, 61, 37}},
+        {kPixCodeBgr24, {61, 37, 40, 24}}, {kPixCodeGray8, {23, 17, 50, 31}},
+        {kPixCodeNv12, {40, 24, 62, 38}},
+    };
+    for (const TCase& test : cases) {
+        const TResize& r = test.resize;
+        TPictureBuffer src(test.code, r.srcWidth, r.srcHeight, 3);
+        FillPlanes(src, [](int plane, int32_t y, int32_t i) {
+            return (y * 7919 + i * 104729 + plane * 31) % 251;
+        });
+        TPictureBuffer dst(test.code, r.dstWidth, r.dstHeight, 1);
+        ASSERT_EQ(ScaleOnce(src, dst), 0);
+        EXPECT_TRUE(dst.PaddingIntact());
+        for (int plane = 0; plane < dst.PlaneCount(); ++plane) {
+            const int32_t channels = src.RowBytes(plane) / (plane == 0 ? r.srcWidth : (r.srcWidth + 1) / 2);
+            const int32_t srcPixels = src.RowBytes(plane) / channels;
+            const int32_t dstPixels = dst.RowBytes(plane) / channels;
+            auto position = [](int32_t i, int32_t from, int32_t to) {
+                return std::clamp((i + 0.5) * from / to - 0.5, 0.0, from - 1.0);
+            };
+            auto weight = [](double position) {
+                return std::round((position - std::floor(position)) * 256) / 256;
+            };
+            for (int32_t y = 0; y < dst.Rows(plane); ++y) {
+                const double sy = position(y, src.Rows(plane), dst.Rows(plane));
+                const auto y0 = static_cast<int32_t>(sy);
+                const int32_t y1 = std::min(y0 + 1, src.Rows(plane) - 1);
+                const double wy = weight(sy);
+                for (int32_t x = 0; x < dstPixels; ++x) {
+                    const double sx = position(x, srcPixels, dstPixels);
+                    const auto x0 = static_cast<int32_t>(sx);
+                    const int32_t x1 = std::min(x0 + 1, srcPixels - 1);
+                    const double wx = weight(sx);
+                    for (int32_t c = 0; c < channels; ++c) {
+                        auto at = [&](int32_t row, int32_t column) {
+                            return static_cast<double>(src.At(plane, row, column * channels + c));
+                        };
+                        const double top = at(y0, x0) + (at(y0, x1) - at(y0, x0)) * wx;
+                        const double bottom = at(y1, x0) + (at(y1, x1) - at(y1, x0)) * wx;
+                        const double expected = top + (bottom - top) * wy;
+                        ASSERT_NEAR(dst.At(plane, y, x * channels + c), expected, 0.5 + 1e-9)
+                            << "code " << test.code << " " << r.srcWidth << "x" << r.srcHeight
+                            << " to " << r.dstWidth << "x" << r.dstHeight << " plane " << plane
+                            << " row " << y << " pixel " << x << " channel " << c;
+                    }
+                }
+            }
+        }
     }
 }
 
