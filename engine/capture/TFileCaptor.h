@@ -68,6 +68,8 @@ public:
     // Started and not yet ended by the end of the file, an error or Stop.
     bool IsPlaying() const;
     AVRational FrameRate() const { return m_frameRate; }
+    // An audio decoder was opened (the file's first audio stream has channels).
+    bool DecodesAudio() const { return m_pAudioCodec != nullptr; }
 
 private:
     static void PlaybackLoop(void* self);

@@ -26,6 +26,7 @@ extern "C" {
 #include <mutex>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -481,6 +482,60 @@ INSTANTIATE_TEST_SUITE_P(
                       TDamageCase{"gap_320x240_30.mkv", TDamage::kOverwritten, "gap_overwritten"},
                       TDamageCase{"av_320x240_30.mp4", TDamage::kGarbage, "garbage"}),
     [](const ::testing::TestParamInfo<TDamageCase>& info) { return info.param.name; });
+
+// A bitmap header without a bit depth leaves the raw picture without a pixel
+// format, and its decoder refuses to open.
+TEST_F(FileCaptorTest, AVideoDecoderThatDoesNotOpenMeansNoDecodableVideo) {
+    std::vector<char> bytes = ReadAll(Media("raw_64x48_5.avi"));
+    const std::string_view view(bytes.data(), bytes.size());
+    const size_t format = view.find("strf");
+    ASSERT_NE(format, std::string_view::npos);
+    constexpr size_t kBitCount = 8 + 14;  // chunk header, then the bitmap header's field
+    ASSERT_LT(format + kBitCount + 1, bytes.size());
+    bytes[format + kBitCount] = bytes[format + kBitCount + 1] = 0;
+    const fs::path path =
+        fs::temp_directory_path() / ("quindle-nodepth-" + std::to_string(getpid()) + ".avi");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    ASSERT_EQ(m_captor.Open(Media("raw_64x48_5.avi"), &OnFrame, nullptr, &m_delivered, 0), 0);
+    EXPECT_EQ(m_captor.Open(path.string(), &OnFrame, nullptr, &m_delivered, 0), -3);
+    EXPECT_EQ(m_captor.GetFormat(nullptr), 0);
+    EXPECT_EQ(m_captor.Start(), nullptr);
+    m_captor.Stop();
+    fs::remove(path);
+}
+
+// The transport stream still announces its audio after every audio packet
+// is gone, so the stream has no channel count.
+TEST_F(FileCaptorTest, AnAudioStreamWithoutChannelsIsNotDecodedAndTheVideoPlays) {
+    ASSERT_EQ(m_captor.Open(Media("av_320x240_30.ts"), &OnFrame, nullptr, &m_delivered, 0), 0);
+    EXPECT_TRUE(m_captor.DecodesAudio());
+    m_captor.Stop();
+
+    const fs::path path = fs::temp_directory_path() /
+                          ("quindle-silent-" + std::to_string(getpid()) + ".ts");
+    {
+        constexpr size_t kPacket = 188;
+        const std::vector<char> bytes = ReadAll(Media("av_320x240_30.ts"));
+        ASSERT_EQ(bytes.size() % kPacket, 0u);
+        std::ofstream out(path, std::ios::binary);
+        for (size_t at = 0; at < bytes.size(); at += kPacket) {
+            const int pid = ((bytes[at + 1] & 0x1f) << 8) | static_cast<uint8_t>(bytes[at + 2]);
+            if (pid != 0x101) out.write(bytes.data() + at, kPacket);
+        }
+    }
+    ASSERT_EQ(m_captor.Open(path.string(), &OnFrame, nullptr, &m_delivered, 0), 0);
+    EXPECT_FALSE(m_captor.DecodesAudio());
+    platform::TManualResetEvent* ended = m_captor.Start();
+    ASSERT_NE(ended, nullptr);
+    EXPECT_TRUE(ended->WaitFor(20000));
+    m_captor.Stop();
+    EXPECT_EQ(m_delivered.count.load(), 30);
+    EXPECT_FALSE(m_delivered.wrongPicture.load());
+    fs::remove(path);
+}
 
 TEST_F(FileCaptorTest, TruncatedStreamableFileStillPlaysItsBeginning) {
     const fs::path path = fs::temp_directory_path() /

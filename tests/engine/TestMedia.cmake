@@ -34,6 +34,15 @@ quindle_test_clip(gap_320x240_30.mkv
 # Three seconds to stream over a local socket (Matroska plays from the start).
 quindle_test_clip(stream_320x240_30.mkv
     -f lavfi -i testsrc2=size=320x240:rate=30:duration=3 ${quindle_x264})
+# Transport stream with its audio on PID 0x101 (the test drops those packets
+# to leave an audio stream without channels).
+quindle_test_clip(av_320x240_30.ts
+    -f lavfi -i testsrc2=size=320x240:rate=30:duration=1
+    -f lavfi -i sine=frequency=440:sample_rate=48000:duration=1
+    ${quindle_x264} -c:a aac -b:a 32k -mpegts_start_pid 0x100)
+# Uncompressed AVI: the test clears its bit depth so that no decoder opens.
+quindle_test_clip(raw_64x48_5.avi
+    -f lavfi -i testsrc=size=64x48:rate=5:duration=1 -c:v rawvideo -pix_fmt bgr24)
 quindle_test_clip(audio_only.m4a -f lavfi -i sine=duration=1 -c:a aac -b:a 32k)
 # Pictures for each relation to a 1280 x 720 output; half a second each.
 foreach(size 1280x720 640x360 1920x1080 1920x480)
