@@ -115,6 +115,39 @@ TEST_F(VCamWriterTest, WithoutAReaderTheRingFillsAfter19FramesAndTheEventIsStill
     av_frame_free(&frame);
 }
 
+// A reader that keeps up with 30 frames a second, on pictures whose first
+// pixel (the heartbeat word when they land in slot 19) flips between white
+// and black: the writer still sees the heartbeat rise within about 2 s, and
+// loses it within about 2.5 s once the reader stops.
+TEST_F(VCamWriterTest, AReaderIsSeenThroughPicturesThatOverwriteTheHeartbeat) {
+    AVFrame* white = NewFrame(64, 4, kBgra, 0xFF);
+    AVFrame* black = NewFrame(64, 4, kBgra, 0x00);
+    TVCamReader reader(m_names.mapping, m_names.event);
+    ASSERT_EQ(reader.Connect(), 0);
+    auto playFor = [&](int frames, bool reading) {
+        int firstChange = -1;
+        const int before = m_writer->Write(nullptr);
+        for (int i = 0; i < frames; ++i) {
+            TFakeClock::AdvanceMs(33);
+            const int state = m_writer->Write(i % 2 == 0 ? white : black);
+            if (firstChange < 0 && state != before) firstChange = i;
+            TVCamFrame frame;
+            while (reading && reader.ReadNext(&frame)) {
+            }
+        }
+        return firstChange;
+    };
+    const int on = playFor(300, true);
+    EXPECT_GE(on, 0);
+    EXPECT_LE(on * 33, 2500);
+    EXPECT_EQ(playFor(300, true), -1) << "the state fell back while the reader read";
+    const int off = playFor(300, false);
+    EXPECT_GE(off, 0);
+    EXPECT_LE(off * 33, 3000);
+    av_frame_free(&white);
+    av_frame_free(&black);
+}
+
 TEST_F(VCamWriterTest, HeartbeatOncePerSecondTurnsTheStateOnAtTheThirdCheck) {
     AVFrame* frame = NewFrame(64, 4, kBgra);
     std::vector<int> states;

@@ -56,11 +56,17 @@ bool TVCamReader::WaitForFrames(int timeout_ms) {
     return true;
 }
 
-// The heartbeat is the first pixel word of slot 19, so incrementing it while
+// The heartbeat is the first pixel word of slot 19, so changing it while
 // slot 19 holds a waiting frame, or the frame the writer is filling, would
 // change that frame. It is safe while this reader holds slot 19, or while
 // slot 19 lies beyond the writer's next slot: the writer then has to publish
 // at least one more frame (a slot's copy) before it gets to slot 19.
+//
+// Every frame written into slot 19 puts its own first pixel into the word,
+// so the reader stores a count of its own rather than adding to whatever it
+// finds: added to pixel values, the word would fall back every 20 frames
+// and the writer, which wants it to rise from one check to the next, would
+// rarely see a reader.
 void TVCamReader::BumpHeartbeat(int heldSlot) {
     common::TFrameRingHeader* header = Header(m_block.Data());
     const int tail = header->tail.load(std::memory_order_acquire);
@@ -68,7 +74,7 @@ void TVCamReader::BumpHeartbeat(int heldSlot) {
                       Distance(heldSlot, kHeartbeatSlot) > Distance(heldSlot, tail);
     if (!safe) return;
     // Relaxed: a lone counter that publishes nothing.
-    std::atomic_ref<uint32_t>(*Heartbeat(m_block.Data())).fetch_add(1, std::memory_order_relaxed);
+    std::atomic_ref<uint32_t>(*Heartbeat(m_block.Data())).store(++m_nBeats, std::memory_order_relaxed);
 }
 
 bool TVCamReader::ReadNext(TVCamFrame* frame) {

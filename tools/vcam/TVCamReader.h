@@ -61,6 +61,7 @@ private:
     platform::TSharedMemory m_block;
     platform::TNamedEvent m_event;
     std::unique_ptr<uint8_t[]> m_pCopy;  // kPixelBytes, allocated once
+    uint32_t m_nBeats = 0;               // the heartbeat this reader last stored
 };
 
 }  // namespace pelorn::vcam
