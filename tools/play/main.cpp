@@ -35,16 +35,36 @@ struct TPlayback {
     TPlayStats stats;
     TFrameWriter* writer = nullptr;
     std::atomic<int64_t> composed{0};
+    // The callback's virtual-camera state and the wall-clock time (µs since
+    // the epoch) of its last change, stored before the state.
+    std::atomic<int> cameraInUse{0};
+    std::atomic<int64_t> cameraChangedAt{0};
 };
 
 // The engine's output thread, once per composed frame.
-long OnFrame(unsigned char* bytes, void* user, int) {
+long OnFrame(unsigned char* bytes, void* user, int cameraInUse) {
     const int64_t now = av_gettime_relative();
     auto* playback = static_cast<TPlayback*>(user);
     const auto* frame = reinterpret_cast<const AVFrame*>(bytes);
     playback->stats.Add({frame->pkt_size, frame->pkt_dts, frame->pkt_pos, frame->pkt_duration, now});
     playback->writer->Offer(frame, playback->composed.fetch_add(1));
+    if (cameraInUse != playback->cameraInUse.load(std::memory_order_relaxed)) {
+        playback->cameraChangedAt.store(av_gettime(), std::memory_order_relaxed);
+        playback->cameraInUse.store(cameraInUse, std::memory_order_release);
+    }
     return 0;
+}
+
+// One line per change of the virtual camera's state, with the wall-clock
+// time at which the engine first reported it.
+void PrintCameraChange(const TPlayback& playback, int& shown) {
+    const int inUse = playback.cameraInUse.load(std::memory_order_acquire);
+    if (inUse == shown) return;
+    shown = inUse;
+    const int64_t at = playback.cameraChangedAt.load(std::memory_order_relaxed);
+    std::printf("virtual camera in use %d (clock %lld.%06lld s)\n", inUse,
+                static_cast<long long>(at / 1000000), static_cast<long long>(at % 1000000));
+    std::fflush(stdout);
 }
 
 const char* FormatName(int pixelFormat) {
@@ -94,7 +114,9 @@ void RunFor(const TPlayOptions& options, TPlayback& playback) {
     const Clock::time_point start = Clock::now();
     Clock::time_point nextLine = start + std::chrono::seconds(1);
     int second = 0;
+    int cameraShown = 0;
     while (!tools::g_stopRequested.load()) {
+        PrintCameraChange(playback, cameraShown);
         const Clock::time_point now = Clock::now();
         const double elapsed = std::chrono::duration<double>(now - start).count();
         if (options.frames > 0 && playback.composed.load() >= options.frames) break;

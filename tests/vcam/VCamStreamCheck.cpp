@@ -1,0 +1,116 @@
+// vcam_stream_check WIDTH HEIGHT [MIN_FRAMES]: reads packed BGRA pictures
+// from standard input (qndl-vcam --out -) and the frame number each one
+// carries in its top band: ten cells, each a sixteenth of the width wide and
+// a twelfth of the height high, white for a set bit and black otherwise
+// (lowest bit on the left). It checks that the numbers rise one by one.
+//
+// A reader that starts late first finds the frames that waited in the ring
+// (at most its 19 slots) and then the live ones: one jump within the first
+// 20 frames is that catch-up, not a gap.
+//
+// Exit status 0 when every frame is readable, in order and without a gap,
+// and at least MIN_FRAMES arrived; 1 otherwise; 2 for a bad command line.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+constexpr int kBits = 10;
+constexpr int kCellsAcross = 16;
+constexpr int kBandRows = 12;
+constexpr int kCatchUpFrames = 20;
+
+struct TSequence {
+    int64_t frames = 0;
+    int64_t first = -1;
+    int64_t last = -1;
+    int64_t caughtUpAfter = 0;  // frames before the catch-up jump, 0 without one
+    int64_t gaps = 0;
+    int64_t missing = 0;
+    int64_t outOfOrder = 0;
+    int64_t unreadable = 0;
+};
+
+// Mean green of a 9 x 9 patch around (x, y).
+int PatchGreen(const std::vector<uint8_t>& picture, int width, int x, int y) {
+    int sum = 0;
+    for (int dy = -4; dy <= 4; ++dy) {
+        for (int dx = -4; dx <= 4; ++dx) {
+            sum += picture[(static_cast<size_t>(y + dy) * width + (x + dx)) * 4 + 1];
+        }
+    }
+    return sum / 81;
+}
+
+// The frame number, or -1 when a cell is neither clearly black nor white.
+int64_t FrameNumber(const std::vector<uint8_t>& picture, int width, int height) {
+    int64_t number = 0;
+    const int y = height / (2 * kBandRows);
+    for (int bit = 0; bit < kBits; ++bit) {
+        const int x = (2 * bit + 1) * width / (2 * kCellsAcross);
+        const int green = PatchGreen(picture, width, x, y);
+        if (green > 170) {
+            number |= int64_t{1} << bit;
+        } else if (green >= 85) {
+            return -1;
+        }
+    }
+    return number;
+}
+
+void Follow(TSequence& sequence, int64_t number) {
+    ++sequence.frames;
+    if (number < 0) {
+        ++sequence.unreadable;
+        return;
+    }
+    if (sequence.first < 0) {
+        sequence.first = sequence.last = number;
+        return;
+    }
+    const int64_t step = number - sequence.last;
+    if (step <= 0) {
+        ++sequence.outOfOrder;
+    } else if (step > 1 && sequence.caughtUpAfter == 0 && sequence.frames <= kCatchUpFrames) {
+        sequence.caughtUpAfter = sequence.frames - 1;
+    } else if (step > 1) {
+        ++sequence.gaps;
+        sequence.missing += step - 1;
+    }
+    sequence.last = number;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3 || argc > 4) {
+        std::fprintf(stderr, "usage: vcam_stream_check WIDTH HEIGHT [MIN_FRAMES] < BGRA stream\n");
+        return 2;
+    }
+    const int width = std::atoi(argv[1]);
+    const int height = std::atoi(argv[2]);
+    const int64_t minFrames = argc == 4 ? std::atoll(argv[3]) : 1;
+    if (width < kCellsAcross * 10 || height < kBandRows * 10) {
+        std::fprintf(stderr, "vcam_stream_check: %dx%d is too small for the number band\n",
+                     width, height);
+        return 2;
+    }
+    std::vector<uint8_t> picture(static_cast<size_t>(width) * height * 4);
+    TSequence sequence;
+    while (std::fread(picture.data(), 1, picture.size(), stdin) == picture.size()) {
+        Follow(sequence, FrameNumber(picture, width, height));
+    }
+    std::printf(
+        "vcam_stream_check: frames %lld (numbers %lld..%lld), caught up after %lld waiting "
+        "frames, gaps %lld (%lld frames missing), out of order %lld, unreadable %lld\n",
+        static_cast<long long>(sequence.frames), static_cast<long long>(sequence.first),
+        static_cast<long long>(sequence.last), static_cast<long long>(sequence.caughtUpAfter),
+        static_cast<long long>(sequence.gaps), static_cast<long long>(sequence.missing),
+        static_cast<long long>(sequence.outOfOrder), static_cast<long long>(sequence.unreadable));
+    const bool complete = sequence.gaps == 0 && sequence.outOfOrder == 0 &&
+                          sequence.unreadable == 0 && sequence.frames >= minFrames;
+    return complete ? 0 : 1;
+}
