@@ -191,18 +191,23 @@ int VCamWriter::Write(const AVFrame* frame) {
         m_nWritesInFlight.fetch_sub(1, std::memory_order_release);
         return 0;
     }
+    bool heartbeatHoldsPixels = false;
     if (frame != nullptr) {
         // TailSlot loads readIndex with acquire (the reader is done with the
         // slot); Push stores writeIndex with release (the slot is complete).
         if (void* slot = m_ring->TailSlot()) {
             StoreFrame(static_cast<uint8_t*>(slot), *frame);
             m_ring->Push();
+            heartbeatHoldsPixels = slot == vcam::Slot(m_mapping.Data(), vcam::kHeartbeatSlot);
         } else {
             ++m_nRingFullCount;
         }
         m_event.Set();
     }
-    const int state = m_detector.Check();
+    // Right after a frame went into slot 19 the heartbeat word is that
+    // frame's first pixel until the reader takes it: a check now would judge
+    // the reader by a pixel, so it waits for the next frame.
+    const int state = heartbeatHoldsPixels ? m_detector.State() : m_detector.Check();
     m_nWritesInFlight.fetch_sub(1, std::memory_order_release);
     return state;
 }

@@ -148,6 +148,27 @@ TEST_F(VCamWriterTest, AReaderIsSeenThroughPicturesThatOverwriteTheHeartbeat) {
     av_frame_free(&black);
 }
 
+// Checks fall due exactly when frames go into slot 19, whose first pixel
+// (white, above any count) then fills the heartbeat word: they are put off
+// to the next frame, when the reader has taken the slot and stored its count.
+TEST_F(VCamWriterTest, ACheckDueAsAFrameFillsSlot19WaitsForTheNextFrame) {
+    AVFrame* white = NewFrame(64, 4, kBgra, 0xFF);
+    TVCamReader reader(m_names.mapping, m_names.event);
+    ASSERT_EQ(reader.Connect(), 0);
+    std::vector<int> states;
+    for (int i = 0; i < 5 * kCapacity; ++i) {
+        const bool intoSlot19 = m_view.WriteIndex() == kHeartbeatSlot;
+        TFakeClock::AdvanceMs(intoSlot19 ? ConsumerDetector::kCheckIntervalMs : 1);
+        const int state = m_writer->Write(white);
+        if (i % kCapacity == 0) states.push_back(state);
+        TVCamFrame frame;
+        while (reader.ReadNext(&frame)) {
+        }
+    }
+    EXPECT_EQ(states, (std::vector<int>{0, 0, 0, 1, 1}));
+    av_frame_free(&white);
+}
+
 TEST_F(VCamWriterTest, HeartbeatOncePerSecondTurnsTheStateOnAtTheThirdCheck) {
     AVFrame* frame = NewFrame(64, 4, kBgra);
     std::vector<int> states;

@@ -7,10 +7,11 @@
 #
 # Passes when every frame the reader got is readable, in order and without a
 # gap (at least 95 % of 20 s worth of frames), and the console callback's
-# camera state turned 1 within 3 s of the reader starting and 0 within 3.5 s
-# of it stopping (the engine checks the reader's heartbeat every 600 ms and
-# wants three checks in a row, so about 2 and 2.5 s). The measured figures
-# are printed.
+# camera state turned 1 and back to 0 within 4.5 s of the reader starting and
+# stopping. The engine checks the reader's heartbeat every 600 ms and wants
+# three checks in a row, so about 2 s each way; a reader that lags behind a
+# frame in slot 19 leaves that frame's pixel in the heartbeat word for one
+# check, which can cost three more. The measured figures are printed.
 #
 # The engine uses the real block names: no other engine may run meanwhile.
 set -euo pipefail
@@ -89,6 +90,6 @@ off=$(sed -n 's/^virtual camera in use 0 (clock \([0-9.]*\) s)$/\1/p' "$work/pla
 awk -v start="$reader_start" -v stop="$reader_stop" -v on="$on" -v off="$off" 'BEGIN {
     printf "e2e_vcam: camera state 1 after %.2f s of reading, 0 %.2f s after the reader stopped\n",
            on - start, off - stop
-    exit !(on > start && on - start <= 3.0 && off > stop && off - stop <= 3.5)
+    exit !(on > start && on - start <= 4.5 && off > stop && off - stop <= 4.5)
 }' || fail "the camera state changed too late"
 echo "e2e_vcam: passed"
