@@ -187,5 +187,23 @@ TEST_F(XvfbTest, EnumeratesTheServersMonitor) {
     backend.CloseContext(context);
 }
 
+// The ramps of the server's one output are read and written through its
+// CRTC. Xvfb does not keep the values it is given across connections (and
+// starts from uninitialised ones), so only the calls' results are checked.
+TEST_F(XvfbTest, TheOutputsGammaRampIsReadAndWritten) {
+    TXDisplayBackend backend(m_strDisplay);
+    const std::vector<TDisplayInfo> displays = backend.EnumerateDisplays();
+    ASSERT_EQ(displays.size(), 1u);
+    const uintptr_t context = backend.OpenContext(displays[0].deviceName);
+    ASSERT_NE(context, 0u);
+    TGammaRamp ramp{};
+    for (int i = 0; i < 3 * kGammaEntries; ++i) ramp[i] = static_cast<uint16_t>((i % kGammaEntries) * 257);
+    EXPECT_TRUE(backend.SetGammaRamp(context, ramp));
+    EXPECT_TRUE(backend.GetGammaRamp(context, ramp));
+    EXPECT_FALSE(backend.GetGammaRamp(0, ramp));
+    EXPECT_FALSE(backend.SetGammaRamp(0, ramp));
+    backend.CloseContext(context);
+}
+
 }  // namespace
 }  // namespace platform
