@@ -29,13 +29,7 @@ long Discard(unsigned char*, void*, int) { return 0; }
 // 1080p frame: stamping, rate statistics and one reference, no pixel work.
 void BM_DoInputPin(benchmark::State& state) {
     pelorn::TCapEngineMain engine(&Discard, nullptr, 0);
-    TCapOpenParam param;
-    param.sources[0].kind = kCapSourceNone;
-    param.sources[1].kind = kCapSourceNone;
-    param.outWidth = 1920;
-    param.outHeight = 1080;
-    param.outFormat = 28;
-    param.outFrameRate = 30;
+    TCapOpenParam param = TCapOpenParam::WithoutSources(1920, 1080, 28, 30);
     engine.Open(&param);
 
     AVFrame* frame = av_frame_alloc();

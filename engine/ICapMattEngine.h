@@ -56,6 +56,20 @@ struct TCapOpenParam {
     TCapVideoFormat actualFormat = kDefaultVideoFormat;  // written by Open
     common::IRtLog* logSink = nullptr;
     void* reserved[3] = {nullptr, nullptr, nullptr};
+
+    // A request without sources (the engine composes its default input) for
+    // an output of this size, format and rate.
+    static TCapOpenParam WithoutSources(int16_t width, int16_t height, int16_t format,
+                                        int16_t frameRate) {
+        TCapOpenParam param;
+        param.sources[0].kind = kCapSourceNone;
+        param.sources[1].kind = kCapSourceNone;
+        param.outWidth = width;
+        param.outHeight = height;
+        param.outFormat = format;
+        param.outFrameRate = frameRate;
+        return param;
+    }
 };
 
 struct TCapParamInfo {

@@ -121,6 +121,21 @@ const std::string& ContextOutput(uintptr_t context) {
     return reinterpret_cast<const TOutputContext*>(context)->outputName;
 }
 
+// The CRTC behind a context's output and the length of its gamma ramps;
+// None when the output has no CRTC or the CRTC no usable ramp.
+struct TCrtcGamma {
+    RRCrtc crtc = None;
+    int size = 0;
+};
+
+TCrtcGamma GammaOfContext(Display* display, uintptr_t context) {
+    const RRCrtc crtc = CrtcOfOutput(display, ContextOutput(context));
+    if (crtc == None) return {};
+    const int size = XRRGetCrtcGammaSize(display, crtc);
+    if (size < 2) return {};
+    return {crtc, size};
+}
+
 }  // namespace
 
 TXDisplayBackend::TXDisplayBackend(std::string displayName)
@@ -164,18 +179,16 @@ bool TXDisplayBackend::GetGammaRamp(uintptr_t context, TGammaRamp& ramp) {
     if (context == 0) return false;
     TXConnection connection(m_strDisplayName);
     if (!connection.HasMonitors()) return false;
-    Display* display = connection.Get();
-    const RRCrtc crtc = CrtcOfOutput(display, ContextOutput(context));
-    if (crtc == None) return false;
-    const int size = XRRGetCrtcGammaSize(display, crtc);
-    if (size < 2) return false;
-    XRRCrtcGamma* gamma = XRRGetCrtcGamma(display, crtc);
+    const TCrtcGamma target = GammaOfContext(connection.Get(), context);
+    if (target.crtc == None) return false;
+    XRRCrtcGamma* gamma = XRRGetCrtcGamma(connection.Get(), target.crtc);
     if (gamma == nullptr) return false;
-    const bool complete = gamma->size == size;
+    const bool complete = gamma->size == target.size;
     if (complete) {
-        ResampleGammaChannel(gamma->red, size, &ramp[0], kGammaEntries);
-        ResampleGammaChannel(gamma->green, size, &ramp[kGammaEntries], kGammaEntries);
-        ResampleGammaChannel(gamma->blue, size, &ramp[2 * kGammaEntries], kGammaEntries);
+        const uint16_t* channels[] = {gamma->red, gamma->green, gamma->blue};
+        for (int c = 0; c < 3; ++c) {
+            ResampleGammaChannel(channels[c], target.size, &ramp[c * kGammaEntries], kGammaEntries);
+        }
     }
     XRRFreeGamma(gamma);
     return complete && connection.Clean();
@@ -185,17 +198,15 @@ bool TXDisplayBackend::SetGammaRamp(uintptr_t context, const TGammaRamp& ramp) {
     if (context == 0) return false;
     TXConnection connection(m_strDisplayName);
     if (!connection.HasMonitors()) return false;
-    Display* display = connection.Get();
-    const RRCrtc crtc = CrtcOfOutput(display, ContextOutput(context));
-    if (crtc == None) return false;
-    const int size = XRRGetCrtcGammaSize(display, crtc);
-    if (size < 2) return false;
-    XRRCrtcGamma* gamma = XRRAllocGamma(size);
+    const TCrtcGamma target = GammaOfContext(connection.Get(), context);
+    if (target.crtc == None) return false;
+    XRRCrtcGamma* gamma = XRRAllocGamma(target.size);
     if (gamma == nullptr) return false;
-    ResampleGammaChannel(&ramp[0], kGammaEntries, gamma->red, size);
-    ResampleGammaChannel(&ramp[kGammaEntries], kGammaEntries, gamma->green, size);
-    ResampleGammaChannel(&ramp[2 * kGammaEntries], kGammaEntries, gamma->blue, size);
-    XRRSetCrtcGamma(display, crtc, gamma);
+    uint16_t* channels[] = {gamma->red, gamma->green, gamma->blue};
+    for (int c = 0; c < 3; ++c) {
+        ResampleGammaChannel(&ramp[c * kGammaEntries], kGammaEntries, channels[c], target.size);
+    }
+    XRRSetCrtcGamma(connection.Get(), target.crtc, gamma);
     XRRFreeGamma(gamma);
     return connection.Clean();
 }

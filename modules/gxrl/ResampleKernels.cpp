@@ -1,5 +1,7 @@
 #include "modules/gxrl/ResampleKernels.h"
 
+#include <type_traits>
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -68,6 +70,22 @@ void ScaleBytes(const uint8_t* src, const TResampleTap* taps, uint16_t* out, int
         for (int c = 0; c < kChannels; ++c) {
             out[i * kChannels + c] = static_cast<uint16_t>(first[c] * keep + second[c] * take);
         }
+    }
+}
+
+// Calls kernel(std::integral_constant<int, channels>) for 2, 3 or 4
+// channels, with one channel for anything else (packed rows go by bytes).
+template <typename Kernel>
+void ForChannels(int channels, Kernel kernel) {
+    switch (channels) {
+        case 2:
+            return kernel(std::integral_constant<int, 2>{});
+        case 3:
+            return kernel(std::integral_constant<int, 3>{});
+        case 4:
+            return kernel(std::integral_constant<int, 4>{});
+        default:
+            return kernel(std::integral_constant<int, 1>{});
     }
 }
 
@@ -146,16 +164,9 @@ void RoundBlendedRow(const uint16_t* blended, uint8_t* dst, int32_t count) {
 
 void SampleBlendedRow(int channels, const uint16_t* blended, const TResampleTap* taps,
                       uint8_t* dst, int32_t count) {
-    switch (channels) {
-        case 2:
-            return SampleBlended<2>(blended, taps, dst, count);
-        case 3:
-            return SampleBlended<3>(blended, taps, dst, count);
-        case 4:
-            return SampleBlended<4>(blended, taps, dst, count);
-        default:
-            return SampleBlended<1>(blended, taps, dst, count);
-    }
+    ForChannels(channels, [&](auto kChannels) {
+        SampleBlended<kChannels.value>(blended, taps, dst, count);
+    });
 }
 
 void WidenByteRow(const uint8_t* src, uint16_t* out, int32_t count) {
@@ -164,16 +175,7 @@ void WidenByteRow(const uint8_t* src, uint16_t* out, int32_t count) {
 
 void ScaleByteRow(int channels, const uint8_t* src, const TResampleTap* taps, uint16_t* out,
                   int32_t count) {
-    switch (channels) {
-        case 2:
-            return ScaleBytes<2>(src, taps, out, count);
-        case 3:
-            return ScaleBytes<3>(src, taps, out, count);
-        case 4:
-            return ScaleBytes<4>(src, taps, out, count);
-        default:
-            return ScaleBytes<1>(src, taps, out, count);
-    }
+    ForChannels(channels, [&](auto kChannels) { ScaleBytes<kChannels.value>(src, taps, out, count); });
 }
 
 void ScaleNeighbourPixelRow(const uint8_t* src, const int32_t* offsets, const int16_t* weights,

@@ -43,13 +43,7 @@ protected:
     }
 
     void OpenWithoutSource() {
-        TCapOpenParam param;
-        param.sources[0].kind = kCapSourceNone;
-        param.sources[1].kind = kCapSourceNone;
-        param.outWidth = 640;
-        param.outHeight = 360;
-        param.outFormat = 28;
-        param.outFrameRate = 30;
+        TCapOpenParam param = TCapOpenParam::WithoutSources(640, 360, 28, 30);
         ASSERT_EQ(m_engine->Open(&param), 0);
     }
 

@@ -8,16 +8,7 @@
 
 namespace {
 
-TCapOpenParam NoSourceParam() {
-    TCapOpenParam param;
-    param.sources[0].kind = kCapSourceNone;
-    param.sources[1].kind = kCapSourceNone;
-    param.outWidth = 1920;
-    param.outHeight = 1080;
-    param.outFormat = 28;
-    param.outFrameRate = 30;
-    return param;
-}
+TCapOpenParam NoSourceParam() { return TCapOpenParam::WithoutSources(1920, 1080, 28, 30); }
 
 TEST(EngineFactoryTest, CreateAndReleaseThroughTheExportedFunctions) {
     ICapMattEngine* engine = CreateInstance_ICapMattEngine(nullptr, nullptr, 0);

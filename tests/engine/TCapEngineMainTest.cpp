@@ -48,13 +48,7 @@ AVFrame* NewPicture() {
 }
 
 TCapOpenParam NoSourceParam(int16_t format = 28) {
-    TCapOpenParam param;
-    param.sources[0].kind = kCapSourceNone;
-    param.sources[1].kind = kCapSourceNone;
-    param.outWidth = 1920;
-    param.outHeight = 1080;
-    param.outFormat = format;
-    param.outFrameRate = 30;
+    TCapOpenParam param = TCapOpenParam::WithoutSources(1920, 1080, format, 30);
     param.actualFormat = {1, 2, 3, 4, 5, 6};
     return param;
 }

@@ -35,16 +35,7 @@ long Record(unsigned char*, void* user, int cameraInUse) {
     return 0;
 }
 
-TCapOpenParam SmallOutput() {
-    TCapOpenParam param;
-    param.sources[0].kind = kCapSourceNone;
-    param.sources[1].kind = kCapSourceNone;
-    param.outWidth = 64;
-    param.outHeight = 4;
-    param.outFormat = 28;
-    param.outFrameRate = 30;
-    return param;
-}
+TCapOpenParam SmallOutput() { return TCapOpenParam::WithoutSources(64, 4, 28, 30); }
 
 class EngineVCamTest : public ::testing::Test {
 protected:

@@ -107,6 +107,13 @@ protected:
     }
     std::string PathOf(const char* file) const { return (m_dir / file).string(); }
 
+    // Creates the writer's block, resets it for 64 x 8 BGRA and opens a view.
+    void StartWriter(VCamWriter& writer, TBlockView& view) const {
+        ASSERT_EQ(writer.Create(), 0);
+        writer.Reset(64, 8, kBgra);
+        ASSERT_EQ(view.Open(m_names.mapping), 0);
+    }
+
     // Writes `count` frames whose bytes are all `first`, `first` + 1, ...
     // with pts of the same numbers, then waits until the reader took them.
     static void WriteAndWait(VCamWriter& writer, const TBlockView& view, AVFrame* frame, int first,
@@ -129,10 +136,8 @@ TEST_F(VCamConsumerProcessTest, EveryFrameArrivesInOrderInTheRawOutput) {
     ASSERT_TRUE(consumer.WaitForStderr("waiting for the writer"));  // started before the writer
 
     VCamWriter writer(m_names.mapping, m_names.event);
-    ASSERT_EQ(writer.Create(), 0);
-    writer.Reset(64, 8, kBgra);
     TBlockView view;
-    ASSERT_EQ(view.Open(m_names.mapping), 0);
+    ASSERT_NO_FATAL_FAILURE(StartWriter(writer, view));
     AVFrame* frame = NewFrame(64, 8, kBgra);
     for (int burst = 0; burst < 6; ++burst) WriteAndWait(writer, view, frame, burst * 10, 10);
 
@@ -153,10 +158,8 @@ TEST_F(VCamConsumerProcessTest, EveryFrameArrivesInOrderInTheRawOutput) {
 TEST_F(VCamConsumerProcessTest, TheConsumersHeartbeatTurnsTheWriterStateOnAndItsEndOff) {
     platform::PerfCounter::OverrideForTesting(&TFakeClock::Read);
     VCamWriter writer(m_names.mapping, m_names.event);
-    ASSERT_EQ(writer.Create(), 0);
-    writer.Reset(64, 8, kBgra);
     TBlockView view;
-    ASSERT_EQ(view.Open(m_names.mapping), 0);
+    ASSERT_NO_FATAL_FAILURE(StartWriter(writer, view));
     TConsumerProcess consumer;
     ASSERT_TRUE(consumer.Start(Args({"--discard"}), PathOf("err.txt")));
 
@@ -232,10 +235,8 @@ TEST_F(VCamConsumerProcessTest, AWriterThatRestartsWithAnotherFormatIsFollowed) 
 
 TEST_F(VCamConsumerProcessTest, FramesLostToAFullRingAreCountedFromThePtsGap) {
     VCamWriter writer(m_names.mapping, m_names.event);
-    ASSERT_EQ(writer.Create(), 0);
-    writer.Reset(64, 8, kBgra);
     TBlockView view;
-    ASSERT_EQ(view.Open(m_names.mapping), 0);
+    ASSERT_NO_FATAL_FAILURE(StartWriter(writer, view));
     TConsumerProcess consumer;
     ASSERT_TRUE(consumer.Start(Args({"--discard"}), PathOf("err.txt")));
     AVFrame* frame = NewFrame(64, 8, kBgra);
@@ -262,10 +263,8 @@ TEST_F(VCamConsumerProcessTest, AY4mStreamCarriesTheFramesAsPlanarYuv) {
     TConsumerProcess consumer;
     ASSERT_TRUE(consumer.Start(Args({"--out", PathOf("out.y4m"), "--y4m", "--fps", "25"}), PathOf("err.txt")));
     VCamWriter writer(m_names.mapping, m_names.event);
-    ASSERT_EQ(writer.Create(), 0);
-    writer.Reset(64, 8, kBgra);
     TBlockView view;
-    ASSERT_EQ(view.Open(m_names.mapping), 0);
+    ASSERT_NO_FATAL_FAILURE(StartWriter(writer, view));
     AVFrame* white = NewFrame(64, 8, kBgra, 0xFF);
     for (int i = 0; i < 3; ++i) writer.Write(white);
     ASSERT_TRUE(WaitUntil([&] { return view.ReadIndex() == view.WriteIndex(); }));

@@ -23,13 +23,7 @@ int main() {
     if (engine == nullptr) return Fail("CreateInstance_ICapMattEngine");
     std::printf("created\n");
 
-    TCapOpenParam param;
-    param.sources[0].kind = kCapSourceNone;
-    param.sources[1].kind = kCapSourceNone;
-    param.outWidth = 1920;
-    param.outHeight = 1080;
-    param.outFormat = 28;
-    param.outFrameRate = 30;
+    TCapOpenParam param = TCapOpenParam::WithoutSources(1920, 1080, 28, 30);
     if (engine->Open(&param) != 0) return Fail("Open");
     if (engine->GetOpenParam() == nullptr) return Fail("GetOpenParam after Open");
     std::printf("opened %dx%d format %d, state %d\n", param.outWidth, param.outHeight,
