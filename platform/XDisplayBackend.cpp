@@ -4,8 +4,10 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
+#include "platform/DebugOutput.h"
 #include "platform/GammaResample.h"
 
 namespace platform {
@@ -27,44 +29,43 @@ int RecordXError(Display*, XErrorEvent*) {
     return 0;
 }
 
-class TXConnection {
+class TErrorScope {
 public:
-    explicit TXConnection(const std::string& name)
-        : m_guard(g_errorLock), m_pDisplay(XOpenDisplay(name.empty() ? nullptr : name.c_str())) {
+    TErrorScope() : m_guard(g_errorLock) {
         g_bXError = false;
         m_pPrevious = XSetErrorHandler(&RecordXError);
     }
-    ~TXConnection() {
-        if (m_pDisplay != nullptr) {
-            XSync(m_pDisplay, False);
-            XCloseDisplay(m_pDisplay);
-        }
-        XSetErrorHandler(m_pPrevious);
-    }
-    TXConnection(const TXConnection&) = delete;
-    TXConnection& operator=(const TXConnection&) = delete;
+    ~TErrorScope() { XSetErrorHandler(m_pPrevious); }
+    TErrorScope(const TErrorScope&) = delete;
+    TErrorScope& operator=(const TErrorScope&) = delete;
 
-    Display* Get() const { return m_pDisplay; }
-    // RandR 1.5 or later (monitors).
-    bool HasMonitors() const {
-        int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-        if (m_pDisplay == nullptr || !XRRQueryExtension(m_pDisplay, &eventBase, &errorBase)) {
-            return false;
-        }
-        if (!XRRQueryVersion(m_pDisplay, &major, &minor)) return false;
-        return major > 1 || (major == 1 && minor >= 5);
-    }
-    // True when no protocol error arrived since the connection was made.
-    bool Clean() const {
-        XSync(m_pDisplay, False);
+    // True when no protocol error arrived since the scope began.
+    bool Clean(Display* display) const {
+        XSync(display, False);
         return !g_bXError;
     }
 
 private:
     std::lock_guard<std::mutex> m_guard;
-    Display* m_pDisplay;
     XErrorHandler m_pPrevious = nullptr;
 };
+
+// Xlib's default I/O error handlers end the process when the server goes
+// away. Ours only report it: the connection is marked lost, and every later
+// request on it returns at once without touching the socket.
+int ReportIOError(Display*) {
+    DebugOutput("X server connection lost\n");
+    return 0;
+}
+
+void MarkConnectionLost(Display*, void* lost) {
+    static_cast<std::atomic<bool>*>(lost)->store(true);
+}
+
+void InstallIOErrorHandlerOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { XSetIOErrorHandler(&ReportIOError); });
+}
 
 class TScreenResources {
 public:
@@ -138,14 +139,63 @@ TCrtcGamma GammaOfContext(Display* display, uintptr_t context) {
 
 }  // namespace
 
+// The backend's connection. It stays open for the backend's lifetime: a
+// server that resets when its last client leaves (Xvfb, an X server without a
+// display manager) would otherwise reset between two operations, dropping the
+// gamma ramp just written and refusing a connection made while it resets.
+class TXDisplayBackend::TConnection {
+public:
+    explicit TConnection(const std::string& name)
+        : m_pDisplay(XOpenDisplay(name.empty() ? nullptr : name.c_str())) {
+        if (m_pDisplay == nullptr) return;
+        XSetIOErrorExitHandler(m_pDisplay, &MarkConnectionLost, &m_bLost);
+        m_bMonitors = QueryMonitors();
+    }
+    ~TConnection() {
+        if (m_pDisplay != nullptr) XCloseDisplay(m_pDisplay);
+    }
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    Display* Get() const { return m_pDisplay; }
+    // Open, not lost, and speaking RandR 1.5 or later (monitors).
+    bool Usable() const { return m_pDisplay != nullptr && m_bMonitors && !m_bLost; }
+
+private:
+    bool QueryMonitors() const {
+        int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+        if (!XRRQueryExtension(m_pDisplay, &eventBase, &errorBase)) return false;
+        if (!XRRQueryVersion(m_pDisplay, &major, &minor)) return false;
+        return major > 1 || (major == 1 && minor >= 5);
+    }
+
+    Display* m_pDisplay;
+    bool m_bMonitors = false;
+    std::atomic<bool> m_bLost{false};
+};
+
 TXDisplayBackend::TXDisplayBackend(std::string displayName)
-    : m_strDisplayName(std::move(displayName)) {}
+    : m_strDisplayName(std::move(displayName)) {
+    InstallIOErrorHandlerOnce();
+}
+
+TXDisplayBackend::~TXDisplayBackend() = default;
+
+Display* TXDisplayBackend::Connect() {
+    if (m_pConnection != nullptr && m_pConnection->Usable()) return m_pConnection->Get();
+    m_pConnection.reset();
+    auto connection = std::make_unique<TConnection>(m_strDisplayName);
+    if (!connection->Usable()) return nullptr;
+    m_pConnection = std::move(connection);
+    return m_pConnection->Get();
+}
 
 std::vector<TDisplayInfo> TXDisplayBackend::EnumerateDisplays() {
     std::vector<TDisplayInfo> displays;
-    TXConnection connection(m_strDisplayName);
-    if (!connection.HasMonitors()) return displays;
-    Display* display = connection.Get();
+    std::lock_guard<std::mutex> guard(m_lock);
+    Display* display = Connect();
+    if (display == nullptr) return displays;
+    TErrorScope errors;
     TScreenResources resources(display);
     int count = 0;
     XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
@@ -159,14 +209,17 @@ std::vector<TDisplayInfo> TXDisplayBackend::EnumerateDisplays() {
         displays.push_back(std::move(info));
     }
     XRRFreeMonitors(monitors);
+    if (!errors.Clean(display)) displays.clear();
     return displays;
 }
 
 uintptr_t TXDisplayBackend::OpenContext(const std::string& deviceName) {
     {
-        TXConnection connection(m_strDisplayName);
-        if (!connection.HasMonitors()) return 0;
-        if (CrtcOfOutput(connection.Get(), deviceName) == None) return 0;
+        std::lock_guard<std::mutex> guard(m_lock);
+        Display* display = Connect();
+        if (display == nullptr) return 0;
+        TErrorScope errors;
+        if (CrtcOfOutput(display, deviceName) == None || !errors.Clean(display)) return 0;
     }
     return reinterpret_cast<uintptr_t>(new TOutputContext{deviceName});
 }
@@ -177,11 +230,13 @@ void TXDisplayBackend::CloseContext(uintptr_t context) {
 
 bool TXDisplayBackend::GetGammaRamp(uintptr_t context, TGammaRamp& ramp) {
     if (context == 0) return false;
-    TXConnection connection(m_strDisplayName);
-    if (!connection.HasMonitors()) return false;
-    const TCrtcGamma target = GammaOfContext(connection.Get(), context);
+    std::lock_guard<std::mutex> guard(m_lock);
+    Display* display = Connect();
+    if (display == nullptr) return false;
+    TErrorScope errors;
+    const TCrtcGamma target = GammaOfContext(display, context);
     if (target.crtc == None) return false;
-    XRRCrtcGamma* gamma = XRRGetCrtcGamma(connection.Get(), target.crtc);
+    XRRCrtcGamma* gamma = XRRGetCrtcGamma(display, target.crtc);
     if (gamma == nullptr) return false;
     const bool complete = gamma->size == target.size;
     if (complete) {
@@ -191,14 +246,16 @@ bool TXDisplayBackend::GetGammaRamp(uintptr_t context, TGammaRamp& ramp) {
         }
     }
     XRRFreeGamma(gamma);
-    return complete && connection.Clean();
+    return complete && errors.Clean(display);
 }
 
 bool TXDisplayBackend::SetGammaRamp(uintptr_t context, const TGammaRamp& ramp) {
     if (context == 0) return false;
-    TXConnection connection(m_strDisplayName);
-    if (!connection.HasMonitors()) return false;
-    const TCrtcGamma target = GammaOfContext(connection.Get(), context);
+    std::lock_guard<std::mutex> guard(m_lock);
+    Display* display = Connect();
+    if (display == nullptr) return false;
+    TErrorScope errors;
+    const TCrtcGamma target = GammaOfContext(display, context);
     if (target.crtc == None) return false;
     XRRCrtcGamma* gamma = XRRAllocGamma(target.size);
     if (gamma == nullptr) return false;
@@ -206,9 +263,9 @@ bool TXDisplayBackend::SetGammaRamp(uintptr_t context, const TGammaRamp& ramp) {
     for (int c = 0; c < 3; ++c) {
         ResampleGammaChannel(&ramp[c * kGammaEntries], kGammaEntries, channels[c], target.size);
     }
-    XRRSetCrtcGamma(connection.Get(), target.crtc, gamma);
+    XRRSetCrtcGamma(display, target.crtc, gamma);
     XRRFreeGamma(gamma);
-    return connection.Clean();
+    return errors.Clean(display);
 }
 
 }  // namespace platform

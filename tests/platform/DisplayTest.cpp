@@ -146,11 +146,14 @@ protected:
         ASSERT_FALSE(number.empty()) << "Xvfb did not start";
         m_strDisplay = ":" + number;
     }
-    void TearDown() override {
+    void TearDown() override { StopServer(); }
+
+    void StopServer() {
         if (m_pid <= 0) return;
         kill(m_pid, SIGTERM);
         int status = 0;
         waitpid(m_pid, &status, 0);
+        m_pid = 0;
     }
 
     static std::string FindProgram(const std::string& name) {
@@ -187,21 +190,42 @@ TEST_F(XvfbTest, EnumeratesTheServersMonitor) {
     backend.CloseContext(context);
 }
 
-// The ramps of the server's one output are read and written through its
-// CRTC. Xvfb does not keep the values it is given across connections (and
-// starts from uninitialised ones), so only the calls' results are checked.
-TEST_F(XvfbTest, TheOutputsGammaRampIsReadAndWritten) {
+// Xvfb resets whenever its last client leaves, dropping the ramps and
+// refusing connections while it resets; the backend's one connection keeps
+// it from resetting between calls, so every ramp written reads back.
+TEST_F(XvfbTest, EveryGammaRampWrittenReadsBack) {
     TXDisplayBackend backend(m_strDisplay);
     const std::vector<TDisplayInfo> displays = backend.EnumerateDisplays();
     ASSERT_EQ(displays.size(), 1u);
     const uintptr_t context = backend.OpenContext(displays[0].deviceName);
     ASSERT_NE(context, 0u);
+    for (int round = 0; round < 20; ++round) {
+        TGammaRamp written{};
+        for (int i = 0; i < 3 * kGammaEntries; ++i) {
+            written[i] = static_cast<uint16_t>((i % kGammaEntries) * (round + 1) * 13);
+        }
+        ASSERT_TRUE(backend.SetGammaRamp(context, written)) << round;
+        TGammaRamp read{};
+        ASSERT_TRUE(backend.GetGammaRamp(context, read)) << round;
+        ASSERT_EQ(read, written) << round;
+    }
     TGammaRamp ramp{};
-    for (int i = 0; i < 3 * kGammaEntries; ++i) ramp[i] = static_cast<uint16_t>((i % kGammaEntries) * 257);
-    EXPECT_TRUE(backend.SetGammaRamp(context, ramp));
-    EXPECT_TRUE(backend.GetGammaRamp(context, ramp));
     EXPECT_FALSE(backend.GetGammaRamp(0, ramp));
     EXPECT_FALSE(backend.SetGammaRamp(0, ramp));
+    backend.CloseContext(context);
+}
+
+TEST_F(XvfbTest, AServerThatWentAwayFailsEveryCallAndTheProcessLivesOn) {
+    TXDisplayBackend backend(m_strDisplay);
+    ASSERT_EQ(backend.EnumerateDisplays().size(), 1u);
+    const uintptr_t context = backend.OpenContext(backend.EnumerateDisplays()[0].deviceName);
+    ASSERT_NE(context, 0u);
+    StopServer();
+    TGammaRamp ramp{};
+    EXPECT_FALSE(backend.SetGammaRamp(context, ramp));
+    EXPECT_FALSE(backend.GetGammaRamp(context, ramp));
+    EXPECT_TRUE(backend.EnumerateDisplays().empty());
+    EXPECT_EQ(backend.OpenContext("screen"), 0u);
     backend.CloseContext(context);
 }
 
