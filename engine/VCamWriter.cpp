@@ -79,6 +79,10 @@ void CopyPacked(uint8_t* to, const TPackedPlane& plane, size_t begin, size_t end
 }  // namespace
 
 VCamWriter::VCamWriter() : VCamWriter(vcam::kMappingName, vcam::kEventName) {
+    if (const char* suffix = std::getenv(kNameSuffixVariable); suffix != nullptr) {
+        m_strMappingName += suffix;
+        m_strEventName += suffix;
+    }
     TNameOverride& names = NameOverride();
     std::lock_guard<std::mutex> guard(names.lock);
     if (!names.mapping.empty()) m_strMappingName = names.mapping;

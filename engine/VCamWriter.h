@@ -31,8 +31,9 @@ public:
     static constexpr int kDrainSleepMs = 20;
     static constexpr int kDrainSleeps = 5;
 
-    // Uses the real names, unless a test replaced them with
-    // OverrideNamesForTesting.
+    // Uses the real names with the value of QUINDLE_VCAM_SUFFIX appended,
+    // when it is set (an engine and its reader run beside another pair),
+    // unless a test replaced them with OverrideNamesForTesting.
     VCamWriter();
     VCamWriter(std::string mappingName, std::string eventName);
     ~VCamWriter();
@@ -63,6 +64,7 @@ public:
 
     // Replaces the 20 ms sleep of the drain wait (tests count the sleeps).
     void SetSleepForTesting(SleepFunction sleep) { m_pSleep = sleep; }
+    static constexpr char kNameSuffixVariable[] = "QUINDLE_VCAM_SUFFIX";
     // Names that later default-constructed writers use, so that a test's
     // engine does not meet other processes on the real names; empty strings
     // restore the real names.

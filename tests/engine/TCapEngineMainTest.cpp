@@ -1,6 +1,7 @@
 #include "engine/TCapEngineMain.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -14,6 +15,8 @@ extern "C" {
 
 #include "common/ErrorTrail.h"
 #include "engine/EngineLibrary.h"
+#include "engine/VCamLayout.h"
+#include "engine/VCamWriter.h"
 #include "platform/MessageBox.h"
 #include "platform/PerfCounter.h"
 
@@ -59,7 +62,14 @@ protected:
         ErrorTrail::Take();
         // As the factory does: the run-time modules the compositor sets up with.
         ASSERT_TRUE(PrepareEngineCreation());
+        // CTest runs these cases side by side: each process its own block.
+        const std::string suffix = "_engine_" + std::to_string(getpid());
+        VCamWriter::OverrideNamesForTesting(vcam::kMappingName + suffix, vcam::kEventName + suffix);
         m_engine = std::make_unique<TCapEngineMain>(&CountFrame, &m_delivered, 0xFFFFFFFF);
+    }
+    void TearDown() override {
+        m_engine.reset();
+        VCamWriter::OverrideNamesForTesting("", "");
     }
 
     TDelivered m_delivered;

@@ -13,7 +13,6 @@
 # frame in slot 19 leaves that frame's pixel in the heartbeat word for one
 # check, which can cost three more. The measured figures are printed.
 #
-# The engine uses the real block names: no other engine may run meanwhile.
 set -euo pipefail
 
 play=$1 vcam=$2 check=$3 clip=$4 tables=${5:-}
@@ -24,6 +23,8 @@ work=$(mktemp -d /tmp/qndl-e2e-XXXXXX)
 export HOME=$work/home XDG_DATA_HOME=$work/home/data XDG_CONFIG_HOME=$work/home/config \
     XDG_STATE_HOME=$work/home/state
 mkdir -p "$XDG_DATA_HOME/Raxev" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME"
+# Names of this run's own, so that an engine running beside it is not met.
+export QUINDLE_VCAM_SUFFIX="_e2e_$$"
 # The colour tables take a while to build; a prebuilt copy serves.
 [ -n "$tables" ] && [ -f "$tables" ] && ln -s "$tables" "$XDG_DATA_HOME/Raxev/ClrFloat.map"
 
@@ -59,7 +60,8 @@ mkfifo "$work/stream"
 "$check" $width $height $((read_seconds * fps * 95 / 100)) <"$work/stream" >"$work/check.log" &
 checker=$!
 reader_start=$(now)
-"$vcam" --out "$work/stream" 2>"$work/vcam.log" &
+"$vcam" --name "Global\\QndlShareMemT$QUINDLE_VCAM_SUFFIX" \
+    --event "Global\\KpEvtShowTestKp$QUINDLE_VCAM_SUFFIX" --out "$work/stream" 2>"$work/vcam.log" &
 consumer=$!
 sleep $read_seconds
 reader_stop=$(now)
