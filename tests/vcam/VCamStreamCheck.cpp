@@ -8,8 +8,10 @@
 // (at most its 19 slots) and then the live ones: one jump within the first
 // 20 frames is that catch-up, not a gap.
 //
-// Exit status 0 when every frame is readable, in order and without a gap,
-// and at least MIN_FRAMES arrived; 1 otherwise; 2 for a bad command line.
+// Exit status 0 when every frame is readable and in order and at least
+// MIN_FRAMES arrived; 1 otherwise; 2 for a bad command line. Gaps are
+// counted and printed for the caller to judge: under load the engine and
+// the ring drop frames by design.
 
 #include <cstdint>
 #include <cstdio>
@@ -110,7 +112,7 @@ int main(int argc, char** argv) {
         static_cast<long long>(sequence.last), static_cast<long long>(sequence.caughtUpAfter),
         static_cast<long long>(sequence.gaps), static_cast<long long>(sequence.missing),
         static_cast<long long>(sequence.outOfOrder), static_cast<long long>(sequence.unreadable));
-    const bool complete = sequence.gaps == 0 && sequence.outOfOrder == 0 &&
-                          sequence.unreadable == 0 && sequence.frames >= minFrames;
-    return complete ? 0 : 1;
+    const bool orderly =
+        sequence.outOfOrder == 0 && sequence.unreadable == 0 && sequence.frames >= minFrames;
+    return orderly ? 0 : 1;
 }

@@ -5,8 +5,11 @@
 #
 #   e2e_vcam.sh PELORN_PLAY QNDL_VCAM VCAM_STREAM_CHECK CLIP [TABLE_CACHE]
 #
-# Passes when every frame the reader got is readable, in order and without a
-# gap (at least 95 % of 20 s worth of frames), and the console callback's
+# Passes when every frame the reader got is readable and in order (at least
+# half of 20 s worth of frames), every gap in the numbers is accounted for by
+# a drop the system counts (the engine's queue drops, or the ring found full:
+# a reader that falls behind on a loaded machine loses frames by design, a
+# ring that loses them otherwise is broken), and the console callback's
 # camera state turned 1 and back to 0 within 4.5 s of the reader starting and
 # stopping. The engine checks the reader's heartbeat every 600 ms and wants
 # three checks in a row, so about 2 s each way; a reader that lags behind a
@@ -57,7 +60,7 @@ await_line '^playing ' 60 || fail "pelorn-play did not start"
 sleep 3  # the ring fills up with nobody reading
 
 mkfifo "$work/stream"
-"$check" $width $height $((read_seconds * fps * 95 / 100)) <"$work/stream" >"$work/check.log" &
+"$check" $width $height $((read_seconds * fps / 2)) <"$work/stream" >"$work/check.log" &
 checker=$!
 reader_start=$(now)
 "$vcam" --name "Global\\QndlShareMemT$QUINDLE_VCAM_SUFFIX" \
@@ -82,7 +85,15 @@ grep -v '^\[' "$work/play.log" || true
 tail -n 2 "$work/vcam.log"
 cat "$work/check.log"
 [ "$vcam_status" -eq 0 ] || fail "qndl-vcam exited with $vcam_status"
-[ "$check_status" -eq 0 ] || fail "the frames read back are not complete and in order"
+[ "$check_status" -eq 0 ] || fail "the frames read back are not readable and in order"
+gaps=$(sed -n 's/.* gaps \([0-9]*\) .*/\1/p' "$work/check.log")
+engine_drops=$(sed -n 's/.*drops queue-full \([0-9]*\) low-latency \([0-9]*\).*/\1 + \2/p' \
+    "$work/play.log" | tail -n 1)
+ring_full=$(sed -n 's/.*total read [0-9]* missed [0-9]* full \([0-9]*\) .*/\1/p' "$work/vcam.log")
+[ -n "$gaps" ] && [ -n "$engine_drops" ] && [ -n "$ring_full" ] || fail "a figure is missing"
+if [ "$gaps" -gt 0 ] && [ $((engine_drops)) -eq 0 ] && [ "$ring_full" -eq 0 ]; then
+    fail "$gaps gaps with no engine drop and no full ring: the ring lost frames"
+fi
 
 # The clock of the first change to 1 and of the first change to 0 after it.
 on=$(sed -n 's/^virtual camera in use 1 (clock \([0-9.]*\) s)$/\1/p' "$work/play.log" | head -n 1)
