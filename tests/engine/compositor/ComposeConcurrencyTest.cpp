@@ -30,12 +30,17 @@ TEST(ComposeConcurrencyTest, ControlsChangeWhileFramesAreComposed) {
 
     std::atomic<bool> done{false};
     std::atomic<int> frames{0};
+    std::atomic<int> composed{0};
     std::thread worker([&] {
         std::vector<uint8_t> out(static_cast<size_t>(kWidth) * kHeight * 3);
         while (!done) {
             const int result =
                 compositor.Compose(out.data(), scene.yuyv.data(), scene.canvas.data());
-            EXPECT_EQ(result, TCompositor::kOk);
+            // The time budget may run out under the thread sanitizer on a
+            // busy machine (the rebuild below is slow there): that frame is
+            // given up, never inconsistent.
+            EXPECT_TRUE(result == TCompositor::kOk || result == TCompositor::kOverBudget) << result;
+            if (result == TCompositor::kOk) ++composed;
             ++frames;
         }
     });
@@ -50,7 +55,7 @@ TEST(ComposeConcurrencyTest, ControlsChangeWhileFramesAreComposed) {
         std::this_thread::yield();
     }
     compositor.Controls().SetValue(kParamMatting, 40);  // one decision-data rebuild on the way
-    while (frames < 20) std::this_thread::yield();
+    while (composed < 20) std::this_thread::yield();
     done = true;
     worker.join();
     EXPECT_GE(compositor.DecisionRebuilds(), 1);
