@@ -199,7 +199,7 @@ TEST(V4l2SinkTest, LinesArePaddedToTheDevicesLineLength) {
 TEST(V4l2SinkTest, AnUnknownFormatIsRefusedWithoutAskingTheDevice) {
     TFakeDevice::TLog log;
     pelorn::vcam::TV4l2Sink sink(std::make_unique<TV4l2Output>(std::make_unique<TFakeDevice>(&log)));
-    EXPECT_EQ(sink.Configure(64, 8, 0), EINVAL);
+    EXPECT_EQ(sink.Configure(64, 8, 5), EINVAL);  // planar 4:4:4
     EXPECT_TRUE(log.formatsAsked.empty());
     const std::vector<uint8_t> frame(64 * 8 * 3);
     EXPECT_EQ(sink.Write(frame.data(), frame.size()), EAGAIN);
