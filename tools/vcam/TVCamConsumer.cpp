@@ -92,7 +92,7 @@ void TVCamConsumer::Forward(const TVCamFrame& frame) {
 }
 
 void TVCamConsumer::HandleWriteError(int error) {
-    if (error == EAGAIN || error == EIO) return;
+    if (error == 0 || error == EAGAIN || error == EIO) return;
     std::fprintf(m_pLog, "qndl-vcam: writing the output failed (%s)\n", std::strerror(error));
     m_bSinkFailed = true;
 }
