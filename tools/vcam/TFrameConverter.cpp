@@ -24,6 +24,16 @@ TPlanes PlanesAt(const TPictureLayout& layout, const uint8_t* base) {
     return planes;
 }
 
+// One step of the module (converter or scaler) from one picture into another.
+template <typename Stage>
+const uint8_t* RunStage(Stage& stage, const TPictureLayout& fromLayout, const uint8_t* from,
+                        const TPictureLayout& toLayout, uint8_t* to) {
+    const TPlanes source = PlanesAt(fromLayout, from);
+    const TPlanes target = PlanesAt(toLayout, to);
+    stage.Run(target.planes, target.linesizes, source.planes, source.linesizes);
+    return to;
+}
+
 }  // namespace
 
 int TFrameConverter::Configure(int srcWidth, int srcHeight, int srcFormat, int dstWidth,
@@ -82,18 +92,12 @@ void TFrameConverter::Convert(const uint8_t* src, uint8_t* dst) {
     const TPictureLayout* layout = &m_srcLayout;
     if (m_bConvert) {
         uint8_t* to = m_converted.empty() ? dst : m_converted.data();
-        const TPlanes from = PlanesAt(*layout, picture);
-        const TPlanes into = PlanesAt(m_convertedLayout, to);
-        m_converter.Run(into.planes, into.linesizes, from.planes, from.linesizes);
-        picture = to;
+        picture = RunStage(m_converter, *layout, picture, m_convertedLayout, to);
         layout = &m_convertedLayout;
     }
     if (m_bScale) {
         uint8_t* to = m_scaled.empty() ? dst : m_scaled.data();
-        const TPlanes from = PlanesAt(*layout, picture);
-        const TPlanes into = PlanesAt(m_dstLayout, to);
-        m_scaler.Run(into.planes, into.linesizes, from.planes, from.linesizes);
-        picture = to;
+        picture = RunStage(m_scaler, *layout, picture, m_dstLayout, to);
     }
     if (m_bSwapRedBlue) {
         const int width = static_cast<int>(m_dstLayout.rowBytes[0] / 3);
