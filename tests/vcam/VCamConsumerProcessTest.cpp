@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -32,6 +33,21 @@ constexpr int kYuyv = 1;
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// ffprobe's key=value lines for the first video stream of `input`.
+std::string Probe(const std::string& input) {
+    const std::string command = std::string(FFPROBE_PATH) +
+                                " -v error -count_frames -select_streams v:0 -show_entries "
+                                "stream=pix_fmt,width,height,nb_read_frames -of default=nw=1 " +
+                                input + " 2>&1";
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    pclose(pipe);
+    return output;
 }
 
 class TConsumerProcess {
@@ -289,6 +305,100 @@ TEST_F(VCamConsumerProcessTest, BadOptionsAndADeviceThatIsNoVideoOutputFailAtOnc
     ASSERT_TRUE(noDevice.Start(Args({"--v4l2", PathOf("usage.txt")}), PathOf("err.txt")));
     EXPECT_EQ(noDevice.WaitForExit(), 1);
     EXPECT_NE(noDevice.Stderr().find("is no V4L2 video output"), std::string::npos);
+}
+
+struct TProbeCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string probeInput;  // before the path
+    std::string expected;
+};
+
+class VCamConvertedStreamTest : public VCamConsumerProcessTest,
+                                public ::testing::WithParamInterface<TProbeCase> {};
+
+// The stream goes through the same conversion as a device; ffprobe reads it
+// back with the format, size and frame count it should have.
+TEST_P(VCamConvertedStreamTest, FfprobeReadsTheConvertedStreamBack) {
+    TConsumerProcess consumer;
+    std::vector<std::string> args{"--out", PathOf("out")};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    ASSERT_TRUE(consumer.Start(Args(args), PathOf("err.txt")));
+    VCamWriter writer(m_names.mapping, m_names.event);
+    ASSERT_EQ(writer.Create(), 0);
+    writer.Reset(63, 8, kBgra);
+    TBlockView view;
+    ASSERT_EQ(view.Open(m_names.mapping), 0);
+    AVFrame* frame = NewFrame(63, 8, kBgra, 0x80);
+    WriteAndWait(writer, view, frame, 1, 7);
+
+    consumer.Signal(SIGTERM);
+    EXPECT_EQ(consumer.WaitForExit(), 0);
+    EXPECT_EQ(Probe(GetParam().probeInput + " " + PathOf("out")), GetParam().expected)
+        << consumer.Stderr();
+    av_frame_free(&frame);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, VCamConvertedStreamTest,
+    ::testing::Values(
+        TProbeCase{"RawYuyv", {"--pix", "yuyv"}, "-f rawvideo -pixel_format yuyv422 -video_size 63x8",
+                   "width=63\nheight=8\npix_fmt=yuyv422\nnb_read_frames=7\n"},
+        TProbeCase{"Y4mI420Scaled", {"--y4m", "--pix", "i420", "--size", "32x6"}, "",
+                   "width=32\nheight=6\npix_fmt=yuv420p\nnb_read_frames=7\n"},
+        TProbeCase{"Y4mYuyv", {"--y4m", "--pix", "yuyv"}, "",
+                   "width=63\nheight=8\npix_fmt=yuv422p\nnb_read_frames=7\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// While the writer is silent the last picture is written again at the frame
+// rate, then the dark slate; SIGTERM still ends the run at once.
+TEST_F(VCamConsumerProcessTest, ASilentWriterGetsItsLastPictureRepeatedThenTheSlate) {
+    TConsumerProcess consumer;
+    ASSERT_TRUE(consumer.Start(Args({"--out", PathOf("out.yuv"), "--pix", "yuyv", "--repeat", "--fps", "30"}),
+                               PathOf("err.txt")));
+    VCamWriter writer(m_names.mapping, m_names.event);
+    TBlockView view;
+    ASSERT_NO_FATAL_FAILURE(StartWriter(writer, view));
+    AVFrame* frame = NewFrame(64, 8, kBgra);
+    WriteAndWait(writer, view, frame, 0x10, 1);
+    WriteAndWait(writer, view, frame, 0xF0, 1);
+
+    constexpr size_t kFrameBytes = 64 * 8 * 2;
+    const auto lastFrame = [&] {
+        const std::string yuv = ReadFile(PathOf("out.yuv"));
+        const size_t whole = yuv.size() / kFrameBytes * kFrameBytes;
+        return whole == 0 ? std::string() : yuv.substr(whole - kFrameBytes, kFrameBytes);
+    };
+    std::string slate(kFrameBytes, '\x80');
+    for (size_t i = 0; i < kFrameBytes; i += 2) slate[i] = 37;
+    ASSERT_TRUE(WaitUntil([&] { return lastFrame() == slate; }))
+        << ReadFile(PathOf("out.yuv")).size() << " bytes; " << consumer.Stderr();
+    consumer.Signal(SIGTERM);
+    EXPECT_EQ(consumer.WaitForExit(), 0);
+
+    const std::string yuv = ReadFile(PathOf("out.yuv"));
+    ASSERT_EQ(yuv.size() % kFrameBytes, 0u);
+    const std::string second = yuv.substr(kFrameBytes, kFrameBytes);
+    size_t repeats = 0;
+    while ((repeats + 3) * kFrameBytes <= yuv.size() && yuv.substr((repeats + 2) * kFrameBytes, kFrameBytes) == second) {
+        ++repeats;
+    }
+    // 2 s of silence at 30 a second: about 58 repeats before the slate.
+    EXPECT_GE(repeats, 20u);
+    EXPECT_EQ(yuv.substr((repeats + 2) * kFrameBytes, kFrameBytes), slate);
+    EXPECT_NE(consumer.Stderr().find("total read 2 "), std::string::npos) << consumer.Stderr();
+    av_frame_free(&frame);
+}
+
+TEST_F(VCamConsumerProcessTest, BadDeviceChoicesFailAtOnceWithTheirReason) {
+    TConsumerProcess missing;
+    ASSERT_TRUE(missing.Start(Args({"--v4l2", PathOf("video99")}), PathOf("missing.txt")));
+    EXPECT_EQ(missing.WaitForExit(), 1);
+    EXPECT_NE(missing.Stderr().find("no such device node"), std::string::npos) << missing.Stderr();
+    TConsumerProcess badPix;
+    ASSERT_TRUE(badPix.Start(Args({"--v4l2", "auto", "--pix", "mjpeg"}), PathOf("pix.txt")));
+    EXPECT_EQ(badPix.WaitForExit(), 2);
+    EXPECT_NE(badPix.Stderr().find("--pix takes"), std::string::npos);
 }
 
 }  // namespace
