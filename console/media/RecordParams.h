@@ -24,7 +24,7 @@ struct RecordParams {
     int16_t avAlignMs;  // added to every video timestamp
     int32_t videoBitRate;
     int16_t gop;
-    pelorn::TCapVideoFormat srcVideo;
+    TCapVideoFormat srcVideo;
     int32_t audioCodecId;  // 86018 (AAC); 0 = no audio
     int32_t sampleRate;
     int32_t channels;

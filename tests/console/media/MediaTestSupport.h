@@ -12,6 +12,8 @@ extern "C" {
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <stdlib.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,6 +74,7 @@ struct TStreamInfo {
     int channels = 0;
     int packets = 0;
     double durationSec = 0;  // last pts + duration of the packets read
+    double firstPtsSec = 1e9;
     bool dtsRising = true;   // strictly, in file order
 };
 
@@ -110,6 +113,8 @@ inline TFileInfo ReadBack(const std::string& path) {
             lastDts[packet->stream_index] = packet->dts;
         }
         if (packet->pts != AV_NOPTS_VALUE)
+            stream.firstPtsSec = std::min(stream.firstPtsSec, packet->pts * av_q2d(tb));
+        if (packet->pts != AV_NOPTS_VALUE)
             stream.durationSec = std::max(stream.durationSec,
                                           (packet->pts + packet->duration) * av_q2d(tb));
         av_packet_unref(packet);
@@ -118,5 +123,56 @@ inline TFileInfo ReadBack(const std::string& path) {
     avformat_close_input(&ctx);
     return info;
 }
+
+// A stream record as sources put in a frame's opaque: time base and start.
+class TStreamRecord {
+public:
+    TStreamRecord(AVRational timeBase, int64_t startTime) : m_pContext(avformat_alloc_context()) {
+        m_pStream = avformat_new_stream(m_pContext, nullptr);
+        m_pStream->time_base = timeBase;
+        m_pStream->start_time = startTime;
+    }
+    ~TStreamRecord() { avformat_free_context(m_pContext); }
+    TStreamRecord(const TStreamRecord&) = delete;
+    TStreamRecord& operator=(const TStreamRecord&) = delete;
+    AVStream* Get() const { return m_pStream; }
+
+private:
+    AVFormatContext* m_pContext;
+    AVStream* m_pStream;
+};
+
+// 16-bit interleaved audio frame of `samples` from a 1 kHz tone.
+inline TFramePtr MakeAudio(int samples, int channels, int sampleRate, int64_t pts, AVStream* stream) {
+    TFramePtr frame(av_frame_alloc());
+    frame->format = AV_SAMPLE_FMT_S16;
+    frame->sample_rate = sampleRate;
+    frame->nb_samples = samples;
+    av_channel_layout_default(&frame->ch_layout, channels);
+    av_frame_get_buffer(frame.get(), 0);
+    const auto pcm = Tone(samples, channels, sampleRate);
+    std::memcpy(frame->data[0], pcm.data(), pcm.size() * sizeof(int16_t));
+    frame->pts = pts;
+    frame->opaque = stream;
+    return frame;
+}
+
+// A folder from mkdtemp, removed with its contents at destruction.
+class TTempFolder {
+public:
+    TTempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "media-XXXXXX").string();
+        m_strPath = mkdtemp(pattern.data());
+    }
+    ~TTempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_strPath, ignored);
+    }
+    const std::string& Path() const { return m_strPath; }
+    std::string operator/(const std::string& name) const { return m_strPath + "/" + name; }
+
+private:
+    std::string m_strPath;
+};
 
 }  // namespace mediatest

@@ -4,8 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "console/media/CFFMpegVEnc.h"
@@ -16,11 +14,6 @@
 namespace {
 
 using console::TMuxer;
-
-std::string TempFolder() {
-    std::string pattern = std::filesystem::temp_directory_path() / "muxer-XXXXXX";
-    return mkdtemp(pattern.data());
-}
 
 class ContainerTest : public testing::TestWithParam<std::tuple<const char*, const char*>> {};
 
@@ -62,7 +55,8 @@ class KilledRecordingTest : public testing::TestWithParam<const char*> {};
 // A process killed while writing leaves a file that plays to within its last
 // second: fragmented MP4, Matroska with clusters of at most 1 s.
 TEST_P(KilledRecordingTest, KeepsAllButTheLastSecond) {
-    const std::string path = TempFolder() + "/killed." + GetParam();
+    mediatest::TTempFolder folder;
+    const std::string path = folder / (std::string("killed.") + GetParam());
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -77,17 +71,16 @@ TEST_P(KilledRecordingTest, KeepsAllButTheLastSecond) {
     EXPECT_EQ(info.streams[0].codec, "h264");
     EXPECT_EQ(info.streams[0].pixelFormat, AV_PIX_FMT_YUV420P);
     EXPECT_GE(info.streams[0].durationSec, 2.9);
-    std::filesystem::remove_all(std::filesystem::path(path).parent_path());
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, KilledRecordingTest, testing::Values("mp4", "mkv"));
 
 TEST(MuxerTest, AudioOnAVideoOnlyOutputFails) {
-    const std::string folder = TempFolder();
+    mediatest::TTempFolder folder;
     console::CFFMpegVEnc encoder;
     ASSERT_EQ(encoder.Open(27, 320, 240, AVRational{1, 30}, 30, 500000), 0);
     TMuxer muxer;
-    ASSERT_EQ(muxer.Open(folder + "/video.mkv"), 0);
+    ASSERT_EQ(muxer.Open(folder / "video.mkv"), 0);
     EXPECT_STREQ(muxer.FormatName(), "matroska");
     ASSERT_EQ(muxer.AddStream(encoder.CodecContext()), 0);
     ASSERT_EQ(muxer.Start(), 0);
@@ -99,7 +92,6 @@ TEST(MuxerTest, AudioOnAVideoOnlyOutputFails) {
     av_packet_free(&packet);
     muxer.Close();
     muxer.Close();
-    std::filesystem::remove_all(folder);
 }
 
 // A server that accepts and never answers: the connect ends with an error
