@@ -143,7 +143,7 @@ int32_t TRecord::Open(const char* const* outputs, int nOutCnt, const RecordParam
         m_pAEnc.reset();
         return 1;
     }
-    m_arrOutputFailed.assign(m_arrMuxerFile.size(), 0);
+    m_arrOutputFailed = std::vector<std::atomic<bool>>(m_arrMuxerFile.size());
     m_worker.Start(&TRecord::WorkerRoutine, this);
     m_bVideoOpen = m_VEnc != nullptr;
     m_bAudioOpen = m_pAEnc != nullptr;
@@ -490,7 +490,7 @@ void TRecord::WriteAll(int mediaType, const AVPacket* packet, AVRational timeBas
         TMuxer& muxer = *m_arrMuxerFile[i];
         // A network output that failed once would hold every later write for
         // its time limit: it is left alone from then on.
-        if (muxer.Write(mediaType, packet, timeBase) < 0 && muxer.IsNetwork()) m_arrOutputFailed[i] = 1;
+        if (muxer.Write(mediaType, packet, timeBase) < 0 && muxer.IsNetwork()) m_arrOutputFailed[i] = true;
     }
 }
 
@@ -502,7 +502,7 @@ TRecordStats TRecord::Stats() const {
     for (size_t i = 0; i < m_arrMuxerFile.size(); ++i) {
         const TMuxer& muxer = *m_arrMuxerFile[i];
         stats.outputs.push_back({muxer.Destination(), muxer.BytesWritten(), muxer.PacketsWritten(),
-                                 muxer.WriteErrors(), i < m_arrOutputFailed.size() && m_arrOutputFailed[i] != 0});
+                                 muxer.WriteErrors(), i < m_arrOutputFailed.size() && m_arrOutputFailed[i].load()});
     }
     return stats;
 }

@@ -104,7 +104,7 @@ private:
     std::unique_ptr<TFrameQueue> m_pAudioQueue;
     std::atomic<int32_t> m_bAudioOpen{0}, m_bAudioBusy{0};
     std::vector<std::unique_ptr<TMuxer>> m_arrMuxerFile;
-    std::vector<char> m_arrOutputFailed;  // written by the worker only while it runs
+    std::vector<std::atomic<bool>> m_arrOutputFailed;  // set by the worker
     std::atomic<int32_t> m_nPushFrameCnt{0}, m_nPopFrameCnt{0};
 
     // Producer-side state: the video thread's and the audio thread's own.
