@@ -1,8 +1,10 @@
 #pragma once
 
 // Recorders as the tests make them: the colour-conversion module copied into
-// the test's own folder (its holder deletes the file when it unloads it).
+// the test's own folder under a name of its own (its holder deletes the file
+// when it unloads it, and a loaded module's file must not be overwritten).
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -15,9 +17,9 @@
 namespace mediatest {
 
 inline std::unique_ptr<console::TRecord> MakeRecorder(const TTempFolder& folder) {
-    const std::string module = folder / "Gxrl.dat";
-    std::filesystem::copy_file(GXRL_MODULE_PATH, module,
-                               std::filesystem::copy_options::overwrite_existing);
+    static std::atomic<int> copies{0};
+    const std::string module = folder / ("Gxrl" + std::to_string(copies++) + ".dat");
+    std::filesystem::copy_file(GXRL_MODULE_PATH, module);
     return std::make_unique<console::TRecord>(module);
 }
 
