@@ -98,17 +98,27 @@ int TMuxer::Open(const std::string& destination) {
 
 int TMuxer::AddStream(const AVCodecContext* codecContext) {
     if (m_pFormatCtx == nullptr) return AVERROR_UNKNOWN;
+    AVCodecParameters* parameters = avcodec_parameters_alloc();
+    int ret = parameters != nullptr ? avcodec_parameters_from_context(parameters, codecContext)
+                                    : AVERROR(ENOMEM);
+    if (ret < 0)
+        common::ErrorTrail::AddRet("TMuxer::AddStream,avcodec_parameters_from_context err", ret);
+    else
+        ret = AddStream(parameters, codecContext->time_base);
+    avcodec_parameters_free(&parameters);
+    return ret;
+}
+
+int TMuxer::AddStream(const AVCodecParameters* parameters, AVRational timeBase) {
+    if (m_pFormatCtx == nullptr) return AVERROR_UNKNOWN;
     if (m_bHeaderWritten) return kResultFail;
     AVStream* stream = avformat_new_stream(m_pFormatCtx, nullptr);
     if (stream == nullptr) return kResultFail;
-    const int ret = avcodec_parameters_from_context(stream->codecpar, codecContext);
-    if (ret < 0) {
-        common::ErrorTrail::AddRet("TMuxer::AddStream,avcodec_parameters_from_context err", ret);
-        return ret;
-    }
+    const int ret = avcodec_parameters_copy(stream->codecpar, parameters);
+    if (ret < 0) return ret;
     stream->codecpar->codec_tag = 0;
     stream->id = static_cast<int>(m_pFormatCtx->nb_streams) - 1;
-    stream->time_base = codecContext->time_base;
+    stream->time_base = timeBase;
     if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
         stream->sample_aspect_ratio = stream->codecpar->sample_aspect_ratio;
     const int type = stream->codecpar->codec_type;

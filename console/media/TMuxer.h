@@ -43,6 +43,8 @@ public:
     // 0, AVERROR_UNKNOWN (not open), kResultFail (header written, or no
     // stream) or an FFmpeg error.
     virtual int AddStream(const AVCodecContext* codecContext);
+    // The same from parameters copied out of an encoder and its time base.
+    int AddStream(const AVCodecParameters* parameters, AVRational timeBase);
     // Writes the header: 0 or kResultFail.
     virtual int Start();
     // Writes a new reference to `packet` (timestamps in `timeBase`) to the

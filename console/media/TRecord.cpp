@@ -97,7 +97,9 @@ void ReleaseInstance_IRecord(IRecord** holder) {
 TRecord::TRecord() : TRecord(std::string()) {}
 
 TRecord::TRecord(const std::string& converterModule)
-    : m_strConverterModule(converterModule), m_pPicture(av_frame_alloc()) {
+    : m_strConverterModule(converterModule),
+      m_reconnector([this](TMuxer& muxer) { return PrepareReopened(muxer); }),
+      m_pPicture(av_frame_alloc()) {
     m_pConverter = m_strConverterModule.empty() ? std::make_unique<PixelConverter>()
                                                 : std::make_unique<PixelConverter>(m_strConverterModule);
 }
@@ -109,6 +111,8 @@ TRecord::~TRecord() {
     av_buffer_pool_uninit(&m_pPicturePool);
     swr_free(&m_pResampler);
     av_channel_layout_uninit(&m_resampleInLayout);
+    avcodec_parameters_free(&m_pVideoPar);
+    avcodec_parameters_free(&m_pAudioPar);
 }
 
 // ---- Open and Close ------------------------------------------------------
@@ -144,6 +148,9 @@ int32_t TRecord::Open(const char* const* outputs, int nOutCnt, const RecordParam
         return 1;
     }
     m_arrOutputFailed = std::vector<std::atomic<bool>>(m_arrMuxerFile.size());
+    m_arrWaitForKey.assign(m_arrMuxerFile.size(), 0);
+    KeepStreamParameters();
+    m_reconnector.Start(m_arrMuxerFile.size());
     m_worker.Start(&TRecord::WorkerRoutine, this);
     m_bVideoOpen = m_VEnc != nullptr;
     m_bAudioOpen = m_pAEnc != nullptr;
@@ -215,9 +222,13 @@ void TRecord::OpenOutputs(const char* const* outputs, int nOutCnt) {
 
 void TRecord::Close() {
     if (!m_bVideoOpen && !m_bAudioOpen) return;
+    m_reconnector.Stop();
     // A stalled server must not hold Close: network operations end quickly now.
-    for (auto& muxer : m_arrMuxerFile)
-        if (muxer->IsNetwork()) muxer->Abort();
+    {
+        std::lock_guard lock(m_outputsLock);
+        for (auto& muxer : m_arrMuxerFile)
+            if (muxer->IsNetwork()) muxer->Abort();
+    }
     m_bVideoOpen = 0;
     m_bAudioOpen = 0;
     while (m_bVideoBusy || m_bAudioBusy) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -484,18 +495,61 @@ void TRecord::FeedAudio(const int16_t* samples, int count) {
     }
 }
 
+void TRecord::KeepStreamParameters() {
+    avcodec_parameters_free(&m_pVideoPar);
+    avcodec_parameters_free(&m_pAudioPar);
+    if (m_VEnc) {
+        m_pVideoPar = avcodec_parameters_alloc();
+        avcodec_parameters_from_context(m_pVideoPar, m_VEnc->CodecContext());
+        m_videoTimeBase = m_VEnc->CodecContext()->time_base;
+    }
+    if (m_pAEnc) {
+        m_pAudioPar = avcodec_parameters_alloc();
+        avcodec_parameters_from_context(m_pAudioPar, m_pAEnc->CodecContext());
+        m_audioTimeBase = m_pAEnc->CodecContext()->time_base;
+    }
+}
+
+// On the reconnector's thread: only the kept parameters are read.
+int TRecord::PrepareReopened(TMuxer& muxer) const {
+    if (m_pVideoPar != nullptr && muxer.AddStream(m_pVideoPar, m_videoTimeBase) != 0) return kResultFail;
+    if (m_pAudioPar != nullptr && muxer.AddStream(m_pAudioPar, m_audioTimeBase) != 0) return kResultFail;
+    return muxer.Start();
+}
+
+void TRecord::TakeReopenedOutput(size_t index) {
+    std::unique_ptr<TMuxer> reopened = m_reconnector.TakeReopened(index);
+    if (!reopened) return;
+    {
+        std::lock_guard lock(m_outputsLock);
+        std::swap(reopened, m_arrMuxerFile[index]);
+    }
+    m_arrOutputFailed[index] = false;
+    m_arrWaitForKey[index] = 1;
+    // `reopened` now holds the failed output; its closing ends quickly.
+}
+
 void TRecord::WriteAll(int mediaType, const AVPacket* packet, AVRational timeBase) {
+    const bool keyframe = mediaType == AVMEDIA_TYPE_VIDEO && (packet->flags & AV_PKT_FLAG_KEY) != 0;
     for (size_t i = 0; i < m_arrMuxerFile.size(); ++i) {
+        if (m_arrOutputFailed[i]) TakeReopenedOutput(i);
         if (m_arrOutputFailed[i]) continue;
+        if (m_arrWaitForKey[i] && !keyframe) continue;
+        m_arrWaitForKey[i] = 0;
         TMuxer& muxer = *m_arrMuxerFile[i];
-        // A network output that failed once would hold every later write for
-        // its time limit: it is left alone from then on.
-        if (muxer.Write(mediaType, packet, timeBase) < 0 && muxer.IsNetwork()) m_arrOutputFailed[i] = true;
+        // A network output that failed would hold every later write for its
+        // time limit: it is left to the reconnector, its packets dropped.
+        if (muxer.Write(mediaType, packet, timeBase) < 0 && muxer.IsNetwork()) {
+            muxer.Abort();
+            m_arrOutputFailed[i] = true;
+            m_reconnector.ReportFailure(i, muxer.Destination());
+        }
     }
 }
 
 TRecordStats TRecord::Stats() const {
     TRecordStats stats;
+    std::lock_guard lock(m_outputsLock);
     m_counters.Fill(&stats);
     stats.videoQueueDepth = m_pVideoQueue ? m_pVideoQueue->Count() : 0;
     stats.audioQueueDepth = m_pAudioQueue ? m_pAudioQueue->Count() : 0;

@@ -22,6 +22,7 @@ extern "C" {
 #include "console/media/RecordParams.h"
 #include "console/media/TMediaClock.h"
 #include "console/media/TMuxer.h"
+#include "console/media/TPushReconnector.h"
 #include "console/media/TRecordStats.h"
 
 namespace console {
@@ -87,6 +88,9 @@ private:
     void FeedAudio(const int16_t* samples, int count);
     const int16_t* ToS16(const AVFrame* frame, int* count);
     void WriteAll(int mediaType, const AVPacket* packet, AVRational timeBase);
+    void TakeReopenedOutput(size_t index);
+    void KeepStreamParameters();
+    int PrepareReopened(TMuxer& muxer) const;
     void FlushEncoders();
     int64_t SourceTimeUs(const AVFrame* frame) const;
     bool FixStart(int64_t startUs);
@@ -105,6 +109,14 @@ private:
     std::atomic<int32_t> m_bAudioOpen{0}, m_bAudioBusy{0};
     std::vector<std::unique_ptr<TMuxer>> m_arrMuxerFile;
     std::vector<std::atomic<bool>> m_arrOutputFailed;  // set by the worker
+    // A reopened network output takes packets from the next video keyframe on.
+    std::vector<char> m_arrWaitForKey;  // the worker's
+    mutable std::mutex m_outputsLock;  // the worker's swap of an output against Stats
+    TPushReconnector m_reconnector;
+    // The encoders' stream parameters for reopened outputs.
+    AVCodecParameters* m_pVideoPar = nullptr;
+    AVCodecParameters* m_pAudioPar = nullptr;
+    AVRational m_videoTimeBase{1, 30}, m_audioTimeBase{1, 48000};
     std::atomic<int32_t> m_nPushFrameCnt{0}, m_nPopFrameCnt{0};
 
     // Producer-side state: the video thread's and the audio thread's own.

@@ -38,7 +38,7 @@ void PushMedia(console::TRecord& recorder, AVStream* stream, double seconds, int
         auto audio = MakeAudio(1600, 2, 48000, *at, stream);
         recorder.PushAudio(audio.get());
         *at += kFrameUs;
-        std::this_thread::sleep_for(std::chrono::microseconds(kFrameUs / 2));
+        std::this_thread::sleep_for(std::chrono::microseconds(kFrameUs));
     }
 }
 
@@ -119,6 +119,33 @@ TEST_F(RecordE2ETest, KilledServerLeavesTheFileRecording) {
     const auto info = ReadBack(file);
     ASSERT_EQ(info.streams.size(), 2u);
     EXPECT_EQ(info.streams[0].packets, stats.videoEncoded);
+}
+
+// nginx killed mid-push and started again 3 s later on its port: the push
+// reopens and the server's second recording reads back from a keyframe.
+TEST_F(RecordE2ETest, PushReconnectsToARestartedServer) {
+    ASSERT_EQ(OpenRecorder(*m_pRecorder, {m_server.Url(), m_folder / "local.ts"}, PushParams()), 0);
+    PushMedia(*m_pRecorder, m_stream.Get(), 1, &m_nAt);
+    m_server.Kill();
+    std::filesystem::remove(m_server.Recording());
+    const auto killedAt = Clock::now();
+    std::thread restart([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        for (int attempt = 0; attempt < 20 && !m_server.StartOn(m_server.Port()); ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    });
+    // Real time, past the second attempt at 6 s and two more gops.
+    while (SecondsSince(killedAt) < 9) PushMedia(*m_pRecorder, m_stream.Get(), 0.5, &m_nAt);
+    restart.join();
+    const auto before = m_pRecorder->Stats();
+    m_pRecorder->Close();
+    m_server.Quit();
+    ASSERT_EQ(before.outputs.size(), 2u);
+    EXPECT_FALSE(before.outputs[0].failed);
+    const auto copy = ReadBack(m_server.Recording());
+    ASSERT_EQ(copy.streams.size(), 2u);
+    EXPECT_GT(copy.streams[0].packets + copy.streams[1].packets, 60);
+    common::ErrorTrail::Take();
 }
 
 // A stopped server holds neither Open nor Close beyond the network limit.
