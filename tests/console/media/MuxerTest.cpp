@@ -10,6 +10,7 @@
 #include "console/media/MediaCodes.h"
 #include "console/media/TMuxer.h"
 #include "tests/console/media/MediaTestSupport.h"
+#include "tests/console/media/LoopbackSockets.h"
 
 namespace {
 
@@ -98,9 +99,7 @@ TEST(MuxerTest, AudioOnAVideoOnlyOutputFails) {
 // after the network limit instead of hanging.
 TEST(MuxerTest, SilentServerEndsTheOpen) {
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = mediatest::LoopbackAddress(0);
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(listen(listener, 1), 0);
     socklen_t length = sizeof address;
