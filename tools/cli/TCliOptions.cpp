@@ -19,56 +19,37 @@ const char* CliUsage() {
 
 bool ParseCliOptions(int argc, const char* const* argv, TCliOptions& options, std::string& error) {
     options = TCliOptions{};
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        auto bad = [&](const char* what) {
-            error = option + ": " + what;
-            return false;
-        };
-        if (option == "--help" || option == "-h") {
-            options.help = true;
-            return true;
-        }
-        if (option.rfind("--", 0) != 0) {
-            if (!options.file.empty()) return bad("only one file can be played");
-            options.file = option;
-            continue;
-        }
+    const auto take = [&](const std::string& option, const char* value, int&) -> const char* {
+        long number = 0;
         if (option == "--no-vcam") {
             options.virtualCamera = false;
-            continue;
-        }
-        if (value == nullptr) return bad("needs a value");
-        ++i;
-        long number = 0;
-        if (option == "--size") {
-            if (!tools::ParseSize(value, options.width, options.height)) return bad("expected WxH");
+        } else if (option == "--size") {
+            if (!tools::ParseSize(value, options.width, options.height)) return "expected WxH";
         } else if (option == "--push-size") {
-            if (!tools::ParseSize(value, options.pushWidth, options.pushHeight)) return bad("expected WxH");
+            if (!tools::ParseSize(value, options.pushWidth, options.pushHeight)) return "expected WxH";
         } else if (option == "--format") {
-            if (!tools::ParseFormat(value, options.pixelFormat)) return bad("expected bgr24, bgra or yuyv422");
+            if (!tools::ParseFormat(value, options.pixelFormat)) return "expected bgr24, bgra or yuyv422";
         } else if (option == "--fps") {
-            if (!tools::ParseInt(value, 1, 240, number)) return bad("expected 1 to 240");
+            if (!tools::ParseInt(value, 1, 240, number)) return "expected 1 to 240";
             options.frameRate = static_cast<int>(number);
         } else if (option == "--seconds") {
-            if (!tools::ParseSeconds(value, options.seconds)) return bad("expected a positive duration");
+            if (!tools::ParseSeconds(value, options.seconds)) return "expected a positive duration";
         } else if (option == "--record-dir") {
             options.recordDir = value;
         } else if (option == "--types") {
-            if (!tools::ParseInt(value, 0, 15, number)) return bad("expected 0 to 15");
+            if (!tools::ParseInt(value, 0, 15, number)) return "expected 0 to 15";
             options.types = static_cast<uint32_t>(number);
         } else if (option == "--bitrate-index") {
-            if (!tools::ParseInt(value, 0, 5, number)) return bad("expected 0 to 5");
+            if (!tools::ParseInt(value, 0, 5, number)) return "expected 0 to 5";
             options.bitrateIndex = static_cast<int>(number);
         } else if (option == "--gop") {
-            if (!tools::ParseInt(value, 0, 1000, number)) return bad("expected 0 to 1000");
+            if (!tools::ParseInt(value, 0, 1000, number)) return "expected 0 to 1000";
             options.gop = static_cast<int>(number);
         } else if (option == "--align") {
-            if (!tools::ParseInt(value, -5000, 5000, number)) return bad("expected -5000 to 5000");
+            if (!tools::ParseInt(value, -5000, 5000, number)) return "expected -5000 to 5000";
             options.alignMs = static_cast<int>(number);
         } else if (option == "--push") {
-            if (!console::IsUsableOutput(value)) return bad("expected an rtmp:// or udp:// URL");
+            if (!console::IsUsableOutput(value)) return "expected an rtmp:// or udp:// URL";
             options.pushes.push_back(value);
         } else if (option == "--audio") {
             const std::string audio = value;
@@ -79,12 +60,16 @@ bool ParseCliOptions(int argc, const char* const* argv, TCliOptions& options, st
             } else if (audio == "none") {
                 options.audio = EAudioSource::kNone;
             } else {
-                return bad("expected file, tone or none");
+                return "expected file, tone or none";
             }
         } else {
-            return bad("unknown option");
+            return "unknown option";
         }
-    }
+        return nullptr;
+    };
+    if (!tools::WalkOptions(argc, argv, {"--no-vcam"}, options.file, options.help, error, take))
+        return false;
+    if (options.help) return true;
     if (options.file.empty()) {
         error = "no file to play";
         return false;

@@ -2,10 +2,13 @@
 
 // Values of the runners' command-line options.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tools {
 
@@ -52,6 +55,41 @@ inline bool ParseSeconds(const char* text, double& seconds) {
     errno = 0;
     seconds = std::strtod(text, &end);
     return errno == 0 && *end == '\0' && seconds > 0 && seconds < 1e7;
+}
+
+// The walk of a runner's command line: one positional FILE, "--help" or
+// "-h", the flags without a value named in `flags`, and "--name value"
+// pairs. Each option goes to take(option, value, index): value is null for a
+// flag, and take may consume further arguments by advancing index; it
+// returns why the value is bad, or null. False with `error` set at the first
+// bad argument.
+template <typename Take>
+bool WalkOptions(int argc, const char* const* argv, const std::vector<std::string_view>& flags,
+                 std::string& file, bool& help, std::string& error, Take take) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            help = true;
+            return true;
+        }
+        const char* problem = nullptr;
+        if (option.rfind("--", 0) != 0) {
+            if (!file.empty()) problem = "only one file can be played";
+            file = option;
+        } else if (std::find(flags.begin(), flags.end(), option) != flags.end()) {
+            problem = take(option, nullptr, i);
+        } else if (i + 1 >= argc) {
+            problem = "needs a value";
+        } else {
+            ++i;
+            problem = take(option, argv[i], i);
+        }
+        if (problem != nullptr) {
+            error = option + ": " + problem;
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace tools

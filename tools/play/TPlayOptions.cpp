@@ -75,70 +75,51 @@ bool ParsePlayOptions(int argc, const char* const* argv, TPlayOptions& options,
     options = TPlayOptions{};
     bool framesGiven = false;
     bool secondsGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        auto bad = [&](const char* what) {
-            error = option + ": " + what;
-            return false;
-        };
-        if (option == "--help" || option == "-h") {
-            options.help = true;
-            return true;
-        }
-        if (option.rfind("--", 0) != 0) {
-            if (!options.file.empty()) return bad("only one file can be played");
-            options.file = option;
-            continue;
-        }
+    const auto take = [&](const std::string& option, const char* value, int& i) -> const char* {
+        long number = 0;
         if (option == "--no-vcam") {
             options.virtualCamera = false;
-            continue;
-        }
-        if (value == nullptr) return bad("needs a value");
-        ++i;
-        long number = 0;
-        if (option == "--size") {
-            if (!ParseSize(value, options.width, options.height)) return bad("expected WxH");
+        } else if (option == "--size") {
+            if (!ParseSize(value, options.width, options.height)) return "expected WxH";
         } else if (option == "--format") {
-            if (!ParseFormat(value, options.pixelFormat)) {
-                return bad("expected bgr24, bgra or yuyv422");
-            }
+            if (!ParseFormat(value, options.pixelFormat)) return "expected bgr24, bgra or yuyv422";
         } else if (option == "--fps") {
-            if (!ParseInt(value, 1, 240, number)) return bad("expected 1 to 240");
+            if (!ParseInt(value, 1, 240, number)) return "expected 1 to 240";
             options.frameRate = static_cast<int>(number);
         } else if (option == "--frames") {
             if (!ParseInt(value, 1, std::numeric_limits<long>::max(), number)) {
-                return bad("expected a positive count");
+                return "expected a positive count";
             }
             options.frames = number;
             framesGiven = true;
         } else if (option == "--seconds") {
-            if (!ParseSeconds(value, options.seconds)) return bad("expected a positive duration");
+            if (!ParseSeconds(value, options.seconds)) return "expected a positive duration";
             secondsGiven = true;
         } else if (option == "--flags") {
-            if (!ParseHex(value, options.processFlags)) return bad("expected a hexadecimal value");
+            if (!ParseHex(value, options.processFlags)) return "expected a hexadecimal value";
         } else if (option == "--param") {
             std::pair<int, int> param;
-            if (!ParseParam(value, param)) return bad("expected INDEX=VALUE with INDEX 0 to 15");
+            if (!ParseParam(value, param)) return "expected INDEX=VALUE with INDEX 0 to 15";
             options.params.push_back(param);
         } else if (option == "--layout") {
-            if (!ParseLayout(value, options.layout)) {
-                return bad("expected fullscreen, dual or custom");
-            }
+            if (!ParseLayout(value, options.layout)) return "expected fullscreen, dual or custom";
         } else if (option == "--raw-out") {
             options.rawOut = value;
         } else if (option == "--png-every") {
             if (!ParseInt(value, 1, std::numeric_limits<int>::max(), number)) {
-                return bad("expected a positive frame interval");
+                return "expected a positive frame interval";
             }
-            if (i + 1 >= argc) return bad("needs a folder after the interval");
+            if (i + 1 >= argc) return "needs a folder after the interval";
             options.pngEvery = static_cast<int>(number);
             options.pngDir = argv[++i];
         } else {
-            return bad("unknown option");
+            return "unknown option";
         }
-    }
+        return nullptr;
+    };
+    if (!tools::WalkOptions(argc, argv, {"--no-vcam"}, options.file, options.help, error, take))
+        return false;
+    if (options.help) return true;
     if (options.file.empty()) {
         error = "no file to play";
         return false;
