@@ -120,10 +120,6 @@ bool ParsePlayOptions(int argc, const char* const* argv, TPlayOptions& options,
     if (!tools::WalkOptions(argc, argv, {"--no-vcam"}, options.file, options.help, error, take))
         return false;
     if (options.help) return true;
-    if (options.file.empty()) {
-        error = "no file to play";
-        return false;
-    }
     if (framesGiven && secondsGiven) {
         error = "--frames and --seconds exclude each other";
         return false;
