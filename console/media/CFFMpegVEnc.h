@@ -41,6 +41,11 @@ public:
     int Encode(AVPacket** out, const AVFrame* frame, const int64_t* captureUs);
 
     bool IsOpen() const { return m_pCodecCtx != nullptr; }
+    // The time base of the flush's packets: µs when the frames came with
+    // capture times, else the codec's.
+    AVRational FlushTimeBase() const {
+        return m_bCaptureTimes ? AVRational{1, 1000000} : m_pCodecCtx->time_base;
+    }
     const AVCodecContext* CodecContext() const { return m_pCodecCtx; }
     const std::string& EncoderName() const { return m_strEncoder; }
 

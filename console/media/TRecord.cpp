@@ -250,7 +250,7 @@ void TRecord::FlushEncoders() {
     if (m_VEnc) {
         std::lock_guard lock(m_encodeLock);
         while (m_VEnc->Encode(&packet, nullptr, nullptr) == 0 && packet != nullptr)
-            WriteAll(AVMEDIA_TYPE_VIDEO, packet, kMicroseconds);
+            WriteAll(AVMEDIA_TYPE_VIDEO, packet, m_VEnc->FlushTimeBase());
     }
     if (m_pAEnc) {
         int consumed = 0;
@@ -352,13 +352,13 @@ int32_t TRecord::PushAudio(AVFrame* frame) {
 
 int32_t TRecord::EncodeVideoNow(AVFrame* frame) {
     if (!m_VEnc || frame == nullptr) return -1;
+    std::lock_guard lock(m_encodeLock);
     const AVFrame* picture = frame;
     if (frame->format != AV_PIX_FMT_NV12 || frame->width != m_params.width ||
         frame->height != m_params.height) {
         if (m_pConverter->Convert(frame, m_pConverter->OwnFrame()) != 0) return -1;
         picture = m_pConverter->OwnFrame();
     }
-    std::lock_guard lock(m_encodeLock);
     AVPacket* packet = nullptr;
     const int ret = m_VEnc->Encode(&packet, picture, nullptr);
     if (ret < 0) return -1;
@@ -406,8 +406,8 @@ bool TRecord::EncodeQueuedVideoFrame() {
     if (frame == nullptr) return false;
     const int64_t captureUs = frame->pts;
     const auto began = std::chrono::steady_clock::now();
+    std::unique_lock lock(m_encodeLock);
     if (const AVFrame* picture = ToEncoderPicture(frame)) {
-        std::lock_guard lock(m_encodeLock);
         AVPacket* packet = nullptr;
         const int ret = m_VEnc->Encode(&packet, picture, &captureUs);
         if (ret < 0) {
@@ -421,6 +421,7 @@ bool TRecord::EncodeQueuedVideoFrame() {
     } else {
         m_counters.CountVideoDrop(EDropCause::kConversion);
     }
+    lock.unlock();
     av_frame_unref(m_pPicture);
     m_nQueuedBytes -= FrameBytes(frame);
     m_pVideoQueue->Pop();

@@ -125,7 +125,7 @@ private:
     std::atomic<int64_t> m_nQueuedBytes{0};
 
     // Worker-side state.
-    std::mutex m_encodeLock;  // the video encoder: worker against EncodeVideoNow
+    std::mutex m_encodeLock;  // converter and video encoder: worker against EncodeVideoNow
     AVBufferPool* m_pPicturePool = nullptr;
     AVFrame* m_pPicture = nullptr;  // the converted picture being encoded
     SwrContext* m_pResampler = nullptr;

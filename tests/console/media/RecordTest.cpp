@@ -197,6 +197,26 @@ TEST(RecordTest, RefusesFramesBeyondTheMemoryBound) {
     EXPECT_LE(stats.videoQueueMax, TRecord::kMaxQueuedBytes / static_cast<int64_t>(picture->buf[0]->size));
 }
 
+// Encoding at once keeps the encoder's frame counts; without an encoder it fails.
+TEST(RecordTest, EncodeVideoNow) {
+    TTempFolder folder;
+    auto recorder = MakeRecorder(folder);
+    auto picture = MakePicture(640, 360, AV_PIX_FMT_BGRA);
+    EXPECT_EQ(recorder->EncodeVideoNow(picture.get()), -1);
+    auto params = VideoParams(320, 180, 30, AV_PIX_FMT_BGRA);
+    params.srcVideo.width = 640;
+    params.srcVideo.height = 360;
+    params.gop = 1;
+    ASSERT_EQ(OpenRecorder(*recorder, {folder / "now.mkv"}, params), 0);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(recorder->EncodeVideoNow(picture.get()), 0);
+    recorder->Close();
+    common::ErrorTrail::Take();
+    const auto info = ReadBack(folder / "now.mkv");
+    ASSERT_EQ(info.streams.size(), 1u);
+    EXPECT_EQ(info.streams[0].packets, 10);
+    EXPECT_NEAR(info.streams[0].durationSec, 10 / 30.0, 0.01);
+}
+
 TEST(RecordNamingTest, BitRatesAndFileNames) {
     EXPECT_EQ(console::RecordBitRate(2), 2097152);
     EXPECT_EQ(console::RecordBitRate(5), 15728640);
