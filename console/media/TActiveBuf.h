@@ -20,6 +20,7 @@ public:
 
     // Copies n elements from src; with no src only reserves them.
     void Append(const T* src, int32_t n) {
+        if (n <= 0) return;
         Reserve(n);
         if (src != nullptr) std::memcpy(m_pData.get() + m_nOffset + m_nLength, src, n * sizeof(T));
         m_nLength += n;

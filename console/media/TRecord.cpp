@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -56,18 +57,30 @@ bool IsUsableOutput(const std::string& destination) {
 
 // ---- the queues ----------------------------------------------------------
 
+AVFrame* TRecord::TFrameQueue::FrameIn(const void* slot) {
+    AVFrame* frame = nullptr;
+    std::memcpy(&frame, slot, sizeof frame);
+    return frame;
+}
+
 TRecord::TFrameQueue::TFrameQueue() : m_ring(kQueueSlots, sizeof(AVFrame*)) {
-    for (int i = 0; i < kQueueSlots; ++i) *static_cast<AVFrame**>(m_ring.Slot(i)) = av_frame_alloc();
+    for (int i = 0; i < kQueueSlots; ++i) {
+        AVFrame* frame = av_frame_alloc();
+        std::memcpy(m_ring.Slot(i), &frame, sizeof frame);
+    }
 }
 
 TRecord::TFrameQueue::~TFrameQueue() {
-    for (int i = 0; i < kQueueSlots; ++i) av_frame_free(static_cast<AVFrame**>(m_ring.Slot(i)));
+    for (int i = 0; i < kQueueSlots; ++i) {
+        AVFrame* frame = FrameIn(m_ring.Slot(i));
+        av_frame_free(&frame);
+    }
 }
 
 bool TRecord::TFrameQueue::Push(const AVFrame* frame, int64_t pts) {
     void* slot = m_ring.TailSlot();
     if (slot == nullptr) return false;
-    AVFrame* queued = *static_cast<AVFrame**>(slot);
+    AVFrame* queued = FrameIn(slot);
     if (av_frame_ref(queued, frame) < 0) return false;
     queued->pts = pts;
     m_ring.Push();

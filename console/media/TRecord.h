@@ -68,13 +68,17 @@ private:
         TFrameQueue();
         ~TFrameQueue();
         bool Push(const AVFrame* frame, int64_t pts);
-        AVFrame* Front() { return m_ring.IsEmpty() ? nullptr : *static_cast<AVFrame**>(m_ring.Front()); }
+        AVFrame* Front() { return m_ring.IsEmpty() ? nullptr : FrameIn(m_ring.Front()); }
         void Pop();
         void Clear();
         int Count() const { return m_ring.Count(); }
         bool IsFull() const { return m_ring.IsFull(); }
 
     private:
+        // Slots follow the ring's 12-byte header, so a pointer in one is not
+        // aligned: it is copied in and out.
+        static AVFrame* FrameIn(const void* slot);
+
         common::FrameRing m_ring;
     };
 

@@ -33,9 +33,13 @@ TEST(RecordThreadedTest, CloseRacesPushes) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
         });
+        // Each thread keeps one frame until it ends: FFmpeg's reference
+        // counts are atomics the thread sanitizer does not see, so a buffer
+        // freed by the pusher while the worker had read it would look racy.
         std::thread audioThread([&] {
+            auto frame = MakeAudio(480, 2, 48000, 0, audio.Get());
             for (int64_t i = 0; !stop; ++i) {
-                auto frame = MakeAudio(480, 2, 48000, i * 10000, audio.Get());
+                frame->pts = i * 10000;
                 if (recorder->PushAudio(frame.get()) == -1) ++refusedAudio;
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
