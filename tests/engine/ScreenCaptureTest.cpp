@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/capture/ScreenCapManager.h"
 #include "engine/capture/TXShmScreenCap.h"
 #include "engine/capture/TXlibScreenCap.h"
 #include "engine/modules/ModuleExtractor.h"
@@ -129,6 +130,32 @@ TEST_P(ScreenCaptureTest, OutputsAboveFullHdAndUnknownDisplaysAreRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Capturers, ScreenCaptureTest, ::testing::Values(EKind::Shm, EKind::Xlib),
                          [](const auto& info) { return info.param == EKind::Shm ? "Shm" : "Xlib"; });
+
+// A server of the test's own, named by $DISPLAY while the test runs.
+class ScreenCapManagerServerTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ScreenCapManagerServerTest, WithoutSharedMemoryThePlainCapturerServesAndSixteenBitsFailBoth) {
+    const bool sixteenBits = std::string(GetParam()) == "16";
+    TXvfb server = sixteenBits ? TXvfb({"-screen", "0", "640x480x16"})
+                               : TXvfb({"-screen", "0", "640x480x24", "-extension", "MIT-SHM"});
+    if (!server.Running()) GTEST_SKIP() << "Xvfb is not installed";
+    ASSERT_EQ(ModuleExtractor::ExtractInstalled().entriesWritten, 2);
+    setenv("DISPLAY", server.Display().c_str(), 1);
+    std::vector<uint8_t> target(640 * 480 * 4);
+    ScreenOpenParam param;
+    std::copy_n(u"screen", 6, param.deviceName);  // the server's one output
+    param.target = target.data();
+    param.width = 640;
+    param.height = 480;
+    ScreenCapManager manager;
+    EXPECT_EQ(manager.Open(&param), sixteenBits ? 1 : 0);
+    if (!sixteenBits) {
+        EXPECT_NE(dynamic_cast<const TXlibScreenCap*>(manager.Active()), nullptr);
+    }
+    unsetenv("DISPLAY");
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ScreenCapManagerServerTest, ::testing::Values("16", "NoShm"));
 
 }  // namespace
 }  // namespace pelorn
