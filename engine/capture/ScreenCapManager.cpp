@@ -96,9 +96,15 @@ int ScreenCapManager::SetRegion(int width, int height, const TCapRegion* region)
     return 0;
 }
 
-void ScreenCapManager::Start() { m_worker.Start(&ScreenCapManager::Loop, this); }
+void ScreenCapManager::Start() {
+    m_worker.Start(&ScreenCapManager::Loop, this);
+    m_bRunning = true;
+}
 
-void ScreenCapManager::Stop() { m_worker.Stop(); }
+void ScreenCapManager::Stop() {
+    m_worker.Stop();
+    m_bRunning = false;
+}
 
 void ScreenCapManager::Loop(void* argument) {
     ScreenCapManager& self = *static_cast<ScreenCapManager*>(argument);

@@ -51,7 +51,8 @@ public:
     bool IsOpen() const { return m_pActive != nullptr; }
     // The capturer Open chose, or null.
     const ICapScreen* Active() const { return m_pActive; }
-    bool IsRunning() const { return m_worker.HasThread(); }
+    // Between Start and Stop.
+    bool IsRunning() const { return m_bRunning; }
     const std::u16string& DeviceName() const { return m_strDeviceName; }
 
 private:
@@ -71,6 +72,7 @@ private:
     std::u16string m_strDeviceName;
     uint16_t m_nInterval = 0;
     int64_t m_nLastCapture = 0;
+    bool m_bRunning = false;  // the owner's thread only
 };
 
 }  // namespace pelorn
