@@ -1,6 +1,7 @@
 #include <new>
 
 #include "engine/EngineLibrary.h"
+#include "engine/TBufEngineMain.h"
 #include "engine/TCapEngineMain.h"
 
 namespace {
@@ -26,6 +27,23 @@ PELORN_API ICapMattEngine* CreateInstance_ICapMattEngine(FrameCallback callback,
 PELORN_API void ReleaseInstance_ICapMattEngine(ICapMattEngine** engine) {
     if (engine == nullptr || *engine == nullptr) return;
     auto* main = static_cast<pelorn::TCapEngineMain*>(*engine);
+    main->Stop();
+    delete main;
+    *engine = nullptr;
+}
+
+PELORN_API IBufMattEngine* CreateInstance_IBufMattEngine() {
+    if (!pelorn::PrepareEngineCreation()) return nullptr;
+    try {
+        return new pelorn::TBufEngineMain();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+PELORN_API void ReleaseInstance_IBufMattEngine(IBufMattEngine** engine) {
+    if (engine == nullptr || *engine == nullptr) return;
+    auto* main = static_cast<pelorn::TBufEngineMain*>(*engine);
     main->Stop();
     delete main;
     *engine = nullptr;

@@ -246,15 +246,7 @@ int TCapEngineMain::GetState(TCapOpenParam** out) {
 }
 
 int TCapEngineMain::ListScreens(std::string* names, unsigned* primary, int max) {
-    const int count = names == nullptr ? 0 : std::min(max, m_pDisplays->Count());
-    const int primaryIndex = m_pDisplays->PrimaryIndex();
-    for (int i = 0; i < count; ++i) {
-        char name[64];
-        std::snprintf(name, sizeof name, i == primaryIndex ? "显示器%d (主屏)" : "显示器%d", i);
-        names[i] = name;
-    }
-    if (primary != nullptr) *primary = static_cast<unsigned>(primaryIndex);
-    return std::max(count, 0);
+    return ListDisplayNames(*m_pDisplays, names, primary, max);
 }
 
 int TCapEngineMain::GetParamList(TCapParamList* list) {

@@ -42,7 +42,9 @@ TXvfb::TXvfb(std::vector<std::string> serverArgs) {
     const std::string xvfb = FindProgram("Xvfb");
     int ready[2];
     if (xvfb.empty() || pipe(ready) != 0) return;
-    std::vector<std::string> args = {xvfb, "-displayfd", std::to_string(ready[1]), "-nolisten", "tcp"};
+    // -noreset: a server that resets when its last client leaves refuses
+    // connections meanwhile and forgets its monitors and drawings.
+    std::vector<std::string> args = {xvfb, "-displayfd", std::to_string(ready[1]), "-nolisten", "tcp", "-noreset"};
     args.insert(args.end(), serverArgs.begin(), serverArgs.end());
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -67,7 +69,7 @@ TXvfb::~TXvfb() {
 }
 
 TXvfb& TXvfb::Shared() {
-    static TXvfb server({"-screen", "0", "1920x1080x24", "-noreset"});
+    static TXvfb server({"-screen", "0", "1920x1080x24"});
     if (server.Running()) setenv("DISPLAY", server.Display().c_str(), 1);
     return server;
 }

@@ -16,14 +16,14 @@ struct TMonitorRect {
 
 class TXvfb {
 public:
-    // Starts Xvfb with these server arguments (-displayfd and -nolisten tcp
-    // are added). Running() tells whether it came up.
+    // Starts Xvfb with these server arguments (-displayfd, -nolisten tcp and
+    // -noreset are added). Running() tells whether it came up.
     explicit TXvfb(std::vector<std::string> serverArgs);
     ~TXvfb();
     TXvfb(const TXvfb&) = delete;
     TXvfb& operator=(const TXvfb&) = delete;
 
-    // The process's server, 1920x1080 at depth 24 with -noreset, started on
+    // The process's server, 1920x1080 at depth 24, started on
     // first use; $DISPLAY names it from then on. Stopped at exit.
     static TXvfb& Shared();
 
