@@ -12,39 +12,39 @@ namespace {
 __attribute__((constructor)) void LoadEngineLibrary() { pelorn::InitEngineLibrary(); }
 __attribute__((destructor)) void UnloadEngineLibrary() { pelorn::ExitEngineLibrary(); }
 
+// Both engines are made and released alike.
+template <typename TMain, typename... TArgs>
+TMain* CreateEngine(TArgs... args) {
+    if (!pelorn::PrepareEngineCreation()) return nullptr;
+    try {
+        return new TMain(args...);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+template <typename TMain, typename TInterface>
+void ReleaseEngine(TInterface** engine) {
+    if (engine == nullptr || *engine == nullptr) return;
+    auto* main = static_cast<TMain*>(*engine);
+    main->Stop();
+    delete main;
+    *engine = nullptr;
+}
+
 }  // namespace
 
 PELORN_API ICapMattEngine* CreateInstance_ICapMattEngine(FrameCallback callback, void* user,
                                                          unsigned int flags) {
-    if (!pelorn::PrepareEngineCreation()) return nullptr;
-    try {
-        return new pelorn::TCapEngineMain(callback, user, flags);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return CreateEngine<pelorn::TCapEngineMain>(callback, user, flags);
 }
 
 PELORN_API void ReleaseInstance_ICapMattEngine(ICapMattEngine** engine) {
-    if (engine == nullptr || *engine == nullptr) return;
-    auto* main = static_cast<pelorn::TCapEngineMain*>(*engine);
-    main->Stop();
-    delete main;
-    *engine = nullptr;
+    ReleaseEngine<pelorn::TCapEngineMain>(engine);
 }
 
-PELORN_API IBufMattEngine* CreateInstance_IBufMattEngine() {
-    if (!pelorn::PrepareEngineCreation()) return nullptr;
-    try {
-        return new pelorn::TBufEngineMain();
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
+PELORN_API IBufMattEngine* CreateInstance_IBufMattEngine() { return CreateEngine<pelorn::TBufEngineMain>(); }
 
 PELORN_API void ReleaseInstance_IBufMattEngine(IBufMattEngine** engine) {
-    if (engine == nullptr || *engine == nullptr) return;
-    auto* main = static_cast<pelorn::TBufEngineMain*>(*engine);
-    main->Stop();
-    delete main;
-    *engine = nullptr;
+    ReleaseEngine<pelorn::TBufEngineMain>(engine);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -66,8 +67,9 @@ private:
     ICapScreen* m_pActive = nullptr;
     InputFrameCallback m_pCallback = nullptr;
     void* m_pUser = nullptr;
-    int16_t m_nWidth = 0;
-    int16_t m_nHeight = 0;
+    // Read by the worker for callback frames while SetRegion may change them.
+    std::atomic<int16_t> m_nWidth{0};
+    std::atomic<int16_t> m_nHeight{0};
     uint8_t* m_pTarget = nullptr;
     std::u16string m_strDeviceName;
     uint16_t m_nInterval = 0;
