@@ -14,7 +14,9 @@
 #include "engine/DisplayList.h"
 #include "engine/capture/TXShmScreenCap.h"
 #include "engine/capture/TXlibScreenCap.h"
+#include "engine/modules/BrenvikDLL.h"
 #include "engine/modules/ModuleExtractor.h"
+#include "platform/XScreenGrabber.h"
 
 namespace {
 
@@ -52,6 +54,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "screen_bench: VexarRes.dll is not beside the program\n");
         return 1;
     }
+    // Held for the whole run: a holder deletes the module's file once the
+    // last one unloads it, and every benchmark run makes its own capturer.
+    const BrenvikDLL keeper;
+    // A server started without -noreset (as xvfb-run starts it) resets
+    // whenever its last client leaves and refuses connections meanwhile; one
+    // connection held open for the run keeps it from doing so.
+    platform::TXScreenGrabber connection(platform::EXGrabMethod::Plain);
+    const DisplayList displays;
+    if (displays.Count() > 0) connection.Open(displays.At(0).deviceName);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
