@@ -8,7 +8,9 @@
 
 #include "common/ErrorTrail.h"
 #include "engine/EngineLibrary.h"
+#include "engine/TBufEngineMain.h"
 #include "engine/TCapEngineMain.h"
+#include "platform/MessageBox.h"
 #include "platform/DrmAdapters.h"
 #include "tests/support/XvfbSupport.h"
 
@@ -89,6 +91,23 @@ TEST_F(EngineScreenTest, SetScreenRegionRefusesSizesAboveTheCanvas) {
     region = {10, 10, 649, 369};
     EXPECT_EQ(m_engine->SetScreenRegion(1, 1280, 720, &region), 0);
     EXPECT_EQ(m_engine->GetOpenParam()->sources[1].region.right, 649);
+}
+
+TEST_F(EngineScreenTest, TheBufferEngineKeepsItsCompositorForTheSameSizeAndShowsRefusals) {
+    std::vector<std::string> boxes;
+    platform::SetMessageBoxHandler([&](const std::string& text) { boxes.push_back(text); });
+    TBufEngineMain engine;
+    std::vector<uint8_t> source(640 * 360 * 2), destination(640 * 360 * 3);
+    EXPECT_EQ(engine.Process(destination.data(), source.data()), 1);  // before SetUp
+    EXPECT_EQ(engine.Process(nullptr, source.data()), 1);
+    EXPECT_EQ(boxes, std::vector<std::string>{"抠像处理失败"});
+    ASSERT_EQ(engine.SetUp(640, 360, 0), 0);
+    const TCompositor* compositor = engine.Compositor();
+    ASSERT_EQ(engine.SetUp(640, 360, 0), 0);
+    EXPECT_EQ(engine.Compositor(), compositor);
+    ASSERT_EQ(engine.SetUp(320, 180, 1), 0);
+    EXPECT_EQ(engine.Compositor()->Width(), 320);
+    platform::SetMessageBoxHandler(nullptr);
 }
 
 }  // namespace
