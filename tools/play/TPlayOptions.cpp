@@ -60,11 +60,29 @@ bool ParseParam(const char* text, std::pair<int, int>& param) {
 
 }  // namespace
 
+bool ParseSizeArgument(const char* text, int& width, int& height) { return ParseSize(text, width, height); }
+
+bool ParseScreenArgument(const char* text, int& screen) {
+    long number = 0;
+    if (!ParseInt(text, 0, 63, number)) return false;
+    screen = static_cast<int>(number);
+    return true;
+}
+
+bool ParseSecondsArgument(const char* text, double& seconds) { return ParseSeconds(text, seconds); }
+
+bool ParseCountArgument(const char* text, int& count) {
+    long number = 0;
+    if (!ParseInt(text, 1, std::numeric_limits<int>::max(), number)) return false;
+    count = static_cast<int>(number);
+    return true;
+}
+
 const char* PlayUsage() {
     return "usage: pelorn-play FILE [--size WxH] [--format bgr24|bgra|yuyv422] [--fps N]\n"
            "                   [--frames N | --seconds S] [--flags HEX] [--param INDEX=VALUE]...\n"
            "                   [--layout fullscreen|dual|custom] [--raw-out PATH]\n"
-           "                   [--png-every N DIR] [--no-vcam]\n"
+           "                   [--png-every N DIR] [--no-vcam] [--screen N]\n"
            "Plays FILE through the engine and prints one statistics line per second.\n"
            "Defaults: --size 1280x720 --format yuyv422 --fps 30 --seconds 10 --flags 80\n"
            "          --layout fullscreen.\n";
@@ -103,6 +121,8 @@ bool ParsePlayOptions(int argc, const char* const* argv, TPlayOptions& options,
             options.params.push_back(param);
         } else if (option == "--layout") {
             if (!ParseLayout(value, options.layout)) return "expected fullscreen, dual or custom";
+        } else if (option == "--screen") {
+            if (!ParseScreenArgument(value, options.screen)) return "expected a display index 0 to 63";
         } else if (option == "--raw-out") {
             options.rawOut = value;
         } else if (option == "--png-every") {

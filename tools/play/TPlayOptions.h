@@ -25,6 +25,7 @@ struct TPlayOptions {
     int pngEvery = 0;  // 0: no snapshots
     std::string pngDir;
     bool virtualCamera = true;
+    int screen = -1;  // display index behind the presenter; -1: none
     bool help = false;
 };
 
@@ -33,6 +34,12 @@ struct TPlayOptions {
 bool ParsePlayOptions(int argc, const char* const* argv, TPlayOptions& options,
                       std::string& error);
 const char* PlayUsage();
+
+// Argument readers shared with pelorn-bufplay; false on a malformed value.
+bool ParseSizeArgument(const char* text, int& width, int& height);
+bool ParseScreenArgument(const char* text, int& screen);
+bool ParseSecondsArgument(const char* text, double& seconds);
+bool ParseCountArgument(const char* text, int& count);
 
 constexpr double kDefaultSeconds = 10;
 

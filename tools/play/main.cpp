@@ -101,6 +101,12 @@ TCapOpenParam OpenParamFor(const TPlayOptions& options) {
     param.sources[0].kind = kCapSourceFile;
     param.sources[0].name = options.file;
     param.sources[1].kind = kCapSourceNone;
+    if (options.screen >= 0) {
+        // As the console fills it: the whole output.
+        param.sources[1].kind = kCapSourceScreen;
+        param.sources[1].name = std::to_string(options.screen);
+        param.sources[1].region = {0, 0, options.width - 1, options.height - 1};
+    }
     param.outWidth = static_cast<int16_t>(options.width);
     param.outHeight = static_cast<int16_t>(options.height);
     param.outFormat = static_cast<int16_t>(options.pixelFormat);
