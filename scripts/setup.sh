@@ -13,6 +13,7 @@ PACKAGES=(
   libx11-dev libxext-dev libxrandr-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg xvfb x11-xserver-utils
+  pulseaudio pulseaudio-utils
 )
 
 missing=()

@@ -41,7 +41,9 @@ std::string Numbered(const char* format, int n) {
     return text;
 }
 
-std::string TemplateKey(int n) { return Numbered("LayerTemplates\\Template%d", n); }
+std::string TemplateKey(int n) {
+    return Numbered("LayerTemplates\\Template%d", n);
+}
 
 std::string LayerKey(int n, int layer) {
     return TemplateKey(n) + Numbered("\\Layer%d", layer);
@@ -72,7 +74,8 @@ int16_t BitRateIndex(int16_t index) {
 // The stored string when it fits maxUnits UTF-16 units with its terminator.
 bool QueryWide(const TRegKey& key, std::string_view name, size_t maxUnits, std::u16string* text) {
     std::string stored;
-    if (!key.IsOpen() || key.QueryString(name, &stored) != platform::kRegOk) return false;
+    if (!key.IsOpen() || key.QueryString(name, &stored) != platform::kRegOk)
+        return false;
     *text = common::Utf8ToUtf16(stored);
     return text->size() < maxUnits;
 }
@@ -93,7 +96,8 @@ public:
         return Dword(name, static_cast<uint32_t>(value));
     }
     bool Wide(std::string_view name, std::u16string_view text) {
-        return Record(m_bOk && m_key.SetString(name, common::Utf16ToUtf8(text)) == platform::kRegOk);
+        return Record(m_bOk &&
+                      m_key.SetString(name, common::Utf16ToUtf8(text)) == platform::kRegOk);
     }
     bool Binary(std::string_view name, const void* data, size_t size) {
         return Record(m_bOk && m_key.SetBinary(name, data, size) == platform::kRegOk);
@@ -165,12 +169,13 @@ bool ValidShape(const TCapLayout& layout) {
 
 bool LoadHeader(int n, TCapLayout* layout) {
     TRegKey key;
-    if (!OpenForRead(TemplateKey(n), &key)) return false;
+    if (!OpenForRead(TemplateKey(n), &key))
+        return false;
     std::u16string name;
     uint32_t count = 0, builtIn = 0, width = 0, height = 0;
-    if (!QueryWide(key, "Name", kTemplateNameUnits, &name) || !QueryDword(key, "LayerCnt", &count) ||
-        !QueryDword(key, "BuildIn", &builtIn) || !QueryDword(key, "MaxWidth", &width) ||
-        !QueryDword(key, "MaxHeight", &height)) {
+    if (!QueryWide(key, "Name", kTemplateNameUnits, &name) ||
+        !QueryDword(key, "LayerCnt", &count) || !QueryDword(key, "BuildIn", &builtIn) ||
+        !QueryDword(key, "MaxWidth", &width) || !QueryDword(key, "MaxHeight", &height)) {
         return false;
     }
     SetName(layout, name);
@@ -183,7 +188,8 @@ bool LoadHeader(int n, TCapLayout* layout) {
 
 bool LoadLayer(int n, int index, TCapLayer* layer) {
     TRegKey key;
-    if (!OpenForRead(LayerKey(n, index), &key)) return false;
+    if (!OpenForRead(LayerKey(n, index), &key))
+        return false;
     uint32_t id = 0;
     std::vector<uint8_t> position;
     if (!QueryDword(key, "Id", &id) || key.QueryBinary("Position", &position) != platform::kRegOk ||
@@ -200,7 +206,8 @@ bool LoadLayer(int n, int index, TCapLayer* layer) {
 
 TCapLayout ScaledToCanvas(const TCapLayout& layout) {
     TCapLayout copy = layout;
-    if (copy.MaxWidth == kCanvasWidth && copy.MaxHeight == kCanvasHeight) return copy;
+    if (copy.MaxWidth == kCanvasWidth && copy.MaxHeight == kCanvasHeight)
+        return copy;
     for (int i = 0; i < copy.LayerCnt; ++i) {
         for (TCapPoint& point : copy.layers[i].Position) {
             point.x = common::RescaleCoordinate(point.x, copy.MaxWidth, kCanvasWidth);
@@ -255,20 +262,24 @@ bool WriteRecord(int16_t vaAlign, int16_t bytesRate, int16_t gop, uint16_t fileE
 int ReadRtmp(int16_t* byteRate, char16_t (*addresses)[kRtmpAddrUnits],
              char16_t (*names)[kRtmpNameUnits]) {
     for (int i = 0; i < kRtmpTargets; ++i) {
-        if (addresses) addresses[i][0] = u'\0';
-        if (names) names[i][0] = u'\0';
+        if (addresses)
+            addresses[i][0] = u'\0';
+        if (names)
+            names[i][0] = u'\0';
     }
     TRegKey key;
     OpenForRead("RTMP", &key);
     *byteRate = BitRateIndex(Query16(key, "ByteRate", kDefaultBitRate));
     for (int i = 0; i < kRtmpTargets; ++i) {
         std::u16string address, name;
-        const bool hasAddress =
-            QueryWide(key, Numbered("Addr%d", i + 1), kRtmpAddrUnits, &address);
+        const bool hasAddress = QueryWide(key, Numbered("Addr%d", i + 1), kRtmpAddrUnits, &address);
         const bool hasName = QueryWide(key, Numbered("Name%d", i + 1), kRtmpNameUnits, &name);
-        if (!hasName) continue;
-        if (names) CopyTerminated(name, names[i]);
-        if (addresses && hasAddress) CopyTerminated(address, addresses[i]);
+        if (!hasName)
+            continue;
+        if (names)
+            CopyTerminated(name, names[i]);
+        if (addresses && hasAddress)
+            CopyTerminated(address, addresses[i]);
     }
     return 1;
 }
@@ -289,7 +300,8 @@ int ReadString(char16_t* buffer, size_t bufferBytes, std::string_view valueName,
                std::string_view subkey) {
     TRegKey key;
     std::u16string text;
-    if (!OpenForRead(subkey, &key) || !QueryWide(key, valueName, bufferBytes / 2, &text)) return 0;
+    if (!OpenForRead(subkey, &key) || !QueryWide(key, valueName, bufferBytes / 2, &text))
+        return 0;
     CopyTerminated(text, buffer);
     return 1;
 }
@@ -297,7 +309,8 @@ int ReadString(char16_t* buffer, size_t bufferBytes, std::string_view valueName,
 int WriteString(std::u16string_view text, std::string_view valueName, std::string_view subkey) {
     TRegKey key;
     const int result = OpenForWrite(subkey, &key);
-    if (result != platform::kRegOk) return result;
+    if (result != platform::kRegOk)
+        return result;
     return key.SetString(valueName, common::Utf16ToUtf8(text));
 }
 
@@ -311,17 +324,21 @@ int LoadTemplate(TCapLayout* layout, int n, bool withLayers) {
         return 1;
     }
     TCapLayout loaded = *layout;
-    if (!LoadHeader(n, &loaded)) return 0;
+    if (!LoadHeader(n, &loaded))
+        return 0;
     for (int i = 0; withLayers && i < loaded.LayerCnt; ++i) {
-        if (!LoadLayer(n, i, &loaded.layers[i])) return 0;
+        if (!LoadLayer(n, i, &loaded.layers[i]))
+            return 0;
     }
     *layout = loaded;
     return 1;
 }
 
 int SaveTemplate(const TCapLayout& layout, int n) {
-    if (layout.BuildIn != 0) return 1;
-    if (!ValidShape(layout)) return 0;
+    if (layout.BuildIn != 0)
+        return 1;
+    if (!ValidShape(layout))
+        return 0;
     const TCapLayout scaled = ScaledToCanvas(layout);
     TWriteBatch header(TemplateKey(n));
     header.Wide("Name", NameOf(scaled));
@@ -329,7 +346,8 @@ int SaveTemplate(const TCapLayout& layout, int n) {
     header.Signed("BuildIn", scaled.BuildIn);
     header.Signed("MaxWidth", scaled.MaxWidth);
     header.Signed("MaxHeight", scaled.MaxHeight);
-    if (!header.Ok()) return 0;
+    if (!header.Ok())
+        return 0;
     for (int i = 0; i < scaled.LayerCnt; ++i) {
         const TCapLayer& layer = scaled.layers[i];
         TWriteBatch batch(LayerKey(n, i));
@@ -337,7 +355,8 @@ int SaveTemplate(const TCapLayout& layout, int n) {
         batch.Signed("Flag", layer.Flag);
         batch.Signed("BrdAdjust", layer.BrdAdjust);
         batch.Binary("Position", layer.Position, kPositionBytes);
-        if (!batch.Ok()) return 0;
+        if (!batch.Ok())
+            return 0;
     }
     return 1;
 }

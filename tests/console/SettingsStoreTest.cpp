@@ -1,5 +1,3 @@
-#include "console/services/SettingsStore.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -10,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "console/services/SettingsStore.h"
 #include "platform/Registry.h"
 
 namespace console {
@@ -84,7 +83,8 @@ struct StringCase {
     size_t units;  // of the stored text, CJK so that units and bytes differ
     bool fits;
 };
-class RtmpStringTest : public SettingsStoreTest, public ::testing::WithParamInterface<StringCase> {};
+class RtmpStringTest : public SettingsStoreTest,
+                       public ::testing::WithParamInterface<StringCase> {};
 
 TEST_P(RtmpStringTest, AStringMustFitWithItsTerminator) {
     const std::u16string text(GetParam().units, u'推');
@@ -197,7 +197,8 @@ void ExpectZeroOrValid(int n) {
     TCapLayout layout{};
     layout.MaxWidth = 1920;
     layout.MaxHeight = 1080;
-    if (LoadTemplate(&layout, n, true) == 0) return;
+    if (LoadTemplate(&layout, n, true) == 0)
+        return;
     EXPECT_GE(layout.LayerCnt, 0);
     EXPECT_LE(layout.LayerCnt, TCapLayout::kMaxLayers);
     EXPECT_GE(layout.MaxWidth, 2);
@@ -210,7 +211,8 @@ struct Damage {
     const char* subkey;  // under Template5
     std::function<void(TRegKey&)> apply;
 };
-class DamagedTemplateTest : public SettingsStoreTest, public ::testing::WithParamInterface<Damage> {};
+class DamagedTemplateTest : public SettingsStoreTest,
+                            public ::testing::WithParamInterface<Damage> {};
 
 TEST_P(DamagedTemplateTest, FailsToLoad) {
     ASSERT_EQ(SaveTemplate(DefaultTemplate(5), 5), 1);
@@ -254,8 +256,8 @@ TEST_F(SettingsStoreTest, AHiveThatIsNoDatabaseLoadsNothing) {
 
 TEST_F(SettingsStoreTest, RandomValuesNeverGiveAnUnusableLayout) {
     std::mt19937 random(20261208);
-    const char* names[] = {"Name", "LayerCnt", "BuildIn", "MaxWidth", "MaxHeight",
-                           "Id", "Flag", "BrdAdjust", "Position"};
+    const char* names[] = {"Name", "LayerCnt", "BuildIn",   "MaxWidth", "MaxHeight",
+                           "Id",   "Flag",     "BrdAdjust", "Position"};
     ASSERT_EQ(SaveTemplate(DefaultTemplate(2), 2), 1);
     TRegKey header = Key("LayerTemplates\\Template2");
     TRegKey layer = Key("LayerTemplates\\Template2\\Layer1");
@@ -265,9 +267,15 @@ TEST_F(SettingsStoreTest, RandomValuesNeverGiveAnUnusableLayout) {
         const uint32_t pick = random();
         const std::string blob(random() % 40, static_cast<char>(pick));
         switch (pick % 3) {
-            case 0: key.SetDword(names[which], pick % 4 ? pick % 24 - 12 : pick); break;
-            case 1: key.SetString(names[which], blob); break;
-            default: key.SetBinary(names[which], blob.data(), blob.size()); break;
+            case 0:
+                key.SetDword(names[which], pick % 4 ? pick % 24 - 12 : pick);
+                break;
+            case 1:
+                key.SetString(names[which], blob);
+                break;
+            default:
+                key.SetBinary(names[which], blob.data(), blob.size());
+                break;
         }
         ExpectZeroOrValid(2);
     }
