@@ -35,7 +35,7 @@ TAudioSource SourceOf(const AVDeviceInfo& device) {
 }
 
 bool IsMonitor(const TAudioSource& source) {
-    return source.description.rfind("Monitor of ", 0) == 0;
+    return source.friendlyName.rfind("Monitor of ", 0) == 0;
 }
 
 }  // namespace
@@ -68,7 +68,7 @@ void ListAlsaSources(std::vector<TAudioSource>* sources) {
         return;
     for (int i = 0; i < list->nb_devices; ++i) {
         TAudioSource source = SourceOf(*list->devices[i]);
-        if (source.name == "default" || source.name.find("CARD=") != std::string::npos) {
+        if (source.altName == "default" || source.altName.find("CARD=") != std::string::npos) {
             sources->push_back(std::move(source));
         }
     }

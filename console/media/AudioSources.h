@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "console/media/TCaptureDevice.h"
+
 namespace console {
 
-// One audio input: what the user reads and what FFmpeg opens.
-struct TAudioSource {
-    std::string description;  // "Built-in Audio Analog Stereo", "Monitor of qtest"
-    std::string name;         // "alsa_input.pci-0000_00_1f.3.analog-stereo", "qtest.monitor"
-};
+// An audio input is listed as its description ("Monitor of qtest") and its
+// source or device name ("qtest.monitor").
+using TAudioSource = TCaptureDevice;
 
 enum class AudioListResult {
     Listed,    // the server answered (the list may be empty)

@@ -54,11 +54,12 @@ std::pair<const char*, std::string> ResolveDevice(const std::string& device) {
     if (ListPulseSources(&sources) == AudioListResult::NoServer)
         return {"alsa", device};
     const auto byDescription = std::find_if(sources.begin(), sources.end(), [&](const auto& s) {
-        return s.description == device && s.name != device;
+        return s.friendlyName == device && s.altName != device;
     });
     const bool nameListed = std::any_of(sources.begin(), sources.end(),
-                                        [&](const auto& s) { return s.name == device; });
-    return {"pulse", !nameListed && byDescription != sources.end() ? byDescription->name : device};
+                                        [&](const auto& s) { return s.altName == device; });
+    return {"pulse",
+            !nameListed && byDescription != sources.end() ? byDescription->altName : device};
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "tests/media/PulseTestSupport.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -107,8 +108,14 @@ bool TPulseServer::Start(std::string* error) {
 }
 
 bool TPulseServer::AddNullSink(const std::string& name, const std::string& description) {
-    return RunToEnd({"pactl", "load-module", "module-null-sink", "sink_name=" + name,
-                     "sink_properties=device.description=\"" + description + "\""});
+    return Pactl({"load-module", "module-null-sink", "sink_name=" + name,
+                  "sink_properties=device.description=\"" + description + "\""});
+}
+
+bool TPulseServer::Pactl(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"pactl"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunToEnd(argv);
 }
 
 bool TPulseServer::PlayTone(const std::string& sink, int hertz) {
@@ -134,7 +141,7 @@ void TPulseServer::Kill() {
     m_server = -1;
 }
 
-pid_t TPulseServer::Spawn(const std::vector<std::string>& argv) {
+pid_t TPulseServer::Spawn(const std::vector<std::string>& argv, bool quiet) {
     std::vector<char*> args, env;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     for (const std::string& entry : m_env) env.push_back(const_cast<char*>(entry.c_str()));
@@ -145,14 +152,18 @@ pid_t TPulseServer::Spawn(const std::vector<std::string>& argv) {
     // Its own process group, so that stopping it stops its pipeline too.
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet) posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    const int failed = posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), env.data());
+    const int failed = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), env.data());
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     return failed ? -1 : pid;
 }
 
 bool TPulseServer::RunToEnd(const std::vector<std::string>& argv) {
-    const pid_t pid = Spawn(argv);
+    const pid_t pid = Spawn(argv, true);
     int status = 0;
     return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
            WEXITSTATUS(status) == 0;

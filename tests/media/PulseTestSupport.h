@@ -24,6 +24,8 @@ public:
     bool Start(std::string* error);
     // Adds a null sink whose monitor source is "<name>.monitor".
     bool AddNullSink(const std::string& name, const std::string& description);
+    // Runs pactl against this server; true when it succeeded.
+    bool Pactl(const std::vector<std::string>& args);
     // Plays an endless tone of `hertz` into the sink.
     bool PlayTone(const std::string& sink, int hertz);
     void Freeze();
@@ -33,7 +35,8 @@ public:
     const std::string& Folder() const { return m_strDir; }
 
 private:
-    pid_t Spawn(const std::vector<std::string>& argv);
+    // Starts argv[0] in a process group of its own; quiet drops its output.
+    pid_t Spawn(const std::vector<std::string>& argv, bool quiet = false);
     bool RunToEnd(const std::vector<std::string>& argv);
     bool Answers() const;
 
