@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "common/Saturate.h"
-
 namespace pelorn {
 namespace {
 
@@ -65,14 +63,7 @@ void TMattControls::RescaleLayoutLocked() {
     if (m_layout.MaxWidth == m_nWidth && m_layout.MaxHeight == m_nHeight) return;
     // A reference size of one pixel or less has no scale to map from.
     if (m_layout.MaxWidth <= 1 || m_layout.MaxHeight <= 1) return;
-    for (int i = 0; i < m_layout.LayerCnt; ++i) {
-        for (TCapPoint& point : m_layout.layers[i].Position) {
-            point.x = common::RescaleCoordinate(point.x, m_layout.MaxWidth, m_nWidth);
-            point.y = common::RescaleCoordinate(point.y, m_layout.MaxHeight, m_nHeight);
-        }
-    }
-    m_layout.MaxWidth = m_nWidth;
-    m_layout.MaxHeight = m_nHeight;
+    RescaleLayout(&m_layout, m_nWidth, m_nHeight);
 }
 
 void TMattControls::DisableEmptyLayersLocked() {

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "common/Saturate.h"
 #include "common/Utf.h"
 #include "platform/Registry.h"
 
@@ -208,14 +207,7 @@ TCapLayout ScaledToCanvas(const TCapLayout& layout) {
     TCapLayout copy = layout;
     if (copy.MaxWidth == kCanvasWidth && copy.MaxHeight == kCanvasHeight)
         return copy;
-    for (int i = 0; i < copy.LayerCnt; ++i) {
-        for (TCapPoint& point : copy.layers[i].Position) {
-            point.x = common::RescaleCoordinate(point.x, copy.MaxWidth, kCanvasWidth);
-            point.y = common::RescaleCoordinate(point.y, copy.MaxHeight, kCanvasHeight);
-        }
-    }
-    copy.MaxWidth = kCanvasWidth;
-    copy.MaxHeight = kCanvasHeight;
+    RescaleLayout(&copy, kCanvasWidth, kCanvasHeight);
     return copy;
 }
 
