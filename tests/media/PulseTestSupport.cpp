@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -147,19 +147,18 @@ pid_t TPulseServer::Spawn(const std::vector<std::string>& argv, bool quiet) {
     for (const std::string& entry : m_env) env.push_back(const_cast<char*>(entry.c_str()));
     args.push_back(nullptr);
     env.push_back(nullptr);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    // Its own process group, so that stopping it stops its pipeline too.
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (quiet) posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int failed = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), env.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    return failed ? -1 : pid;
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    // The child: a process group of its own, so that stopping it stops its
+    // pipeline too, and killed with the test process should that crash.
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (quiet) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+    }
+    execvpe(args[0], args.data(), env.data());
+    _exit(127);
 }
 
 bool TPulseServer::RunToEnd(const std::vector<std::string>& argv) {
@@ -192,3 +191,9 @@ TNoPulseServer::~TNoPulseServer() {
 }
 
 }  // namespace testsupport
+
+// libpulse is not built for the thread sanitizer, which then takes the reuse
+// of its lock-free memory pools for races.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libpulsecommon-*.so\nrace:libpulse.so.*\n";
+}
