@@ -14,6 +14,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg xvfb xauth x11-xserver-utils
   nginx libnginx-mod-rtmp
+  pulseaudio pulseaudio-utils
 )
 
 missing=()

@@ -2,18 +2,10 @@
 
 #include <cstdint>
 
+#include "console/media/TAudioSrcFormat.h"
 #include "engine/ICapMattEngine.h"
 
 namespace console {
-
-// The format of the captured audio, as the audio captor reports it.
-struct TAudioSrcFormat {
-    int32_t sampleFormat;  // AVSampleFormat
-    int32_t sampleRate;
-    int16_t channels;
-    int16_t reserved[3];
-};
-static_assert(sizeof(TAudioSrcFormat) == 16);
 
 // The parameters of IRecord::Open; callers zero-fill it before use.
 struct RecordParams {
