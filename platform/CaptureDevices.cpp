@@ -154,19 +154,19 @@ void InstallCameraBackend(ICameraBackend* backend) {
     g_installed.store(backend, std::memory_order_release);
 }
 
-void WalkCaptureNodes(const std::function<bool(const TCaptureNode&, IV4l2Device&)>& visit) {
+void WalkCaptureNodes(const TCaptureNodeVisitor& visit) {
     ICameraBackend& backend = CameraBackend();
     for (const std::string& path : backend.NodePaths()) {
         std::unique_ptr<IV4l2Device> device;
         if (backend.OpenNode(path, &device) != 0 || !device) continue;
         TCaptureNode node;
-        if (QueryCaptureNode(*device, path, &node) && visit(node, *device)) return;
+        if (QueryCaptureNode(*device, path, &node) && visit(node, device)) return;
     }
 }
 
 std::vector<TCaptureNode> ListCaptureNodes() {
     std::vector<TCaptureNode> nodes;
-    WalkCaptureNodes([&nodes](const TCaptureNode& node, IV4l2Device&) {
+    WalkCaptureNodes([&nodes](const TCaptureNode& node, std::unique_ptr<IV4l2Device>&) {
         nodes.push_back(node);
         return false;
     });

@@ -63,9 +63,11 @@ ICameraBackend& CameraBackend();
 // default). The caller keeps it alive until it is replaced.
 void InstallCameraBackend(ICameraBackend* backend);
 
-// Visits the capture-capable nodes in ascending number with the node opened,
-// until `visit` returns true. Nodes that do not open or answer are skipped.
-void WalkCaptureNodes(const std::function<bool(const TCaptureNode&, IV4l2Device&)>& visit);
+// Visits the capture-capable nodes in ascending number with the node opened
+// (the visitor may keep it), until `visit` returns true. Nodes that do not
+// open or answer are skipped.
+using TCaptureNodeVisitor = std::function<bool(const TCaptureNode&, std::unique_ptr<IV4l2Device>&)>;
+void WalkCaptureNodes(const TCaptureNodeVisitor& visit);
 // The capture-capable nodes in ascending number.
 std::vector<TCaptureNode> ListCaptureNodes();
 
