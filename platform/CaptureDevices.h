@@ -20,6 +20,8 @@ struct TCaptureNode {
 struct TCaptureInput {
     std::string format;  // FFmpeg input format name
     std::string url;
+    // The option that carries the requested pixel format.
+    std::string pixelOption = "input_format";
 };
 
 // The pixel request of compressed MJPEG or JPEG pictures.

@@ -151,7 +151,7 @@ bool ParseCameraStandin(const std::string& text, TFakeCameraNode* node) {
     node->cardName = text.substr(0, first);
     node->capture = true;
     node->formats = {{format == "mjpeg" ? FourCc("MJPG") : FourCc("YUYV"), {{width, height, {{1, rate}}}}}};
-    node->input = {format, text.substr(third + 1)};
+    node->input = {format, text.substr(third + 1), "pixel_format"};
     return true;
 }
 
