@@ -10,6 +10,7 @@
 #include "engine/ScreenTint.h"
 #include "engine/TEngineLog.h"
 #include "engine/capture/TFileCaptor.h"
+#include "engine/capture/TVideoCaptor.h"
 #include "engine/VCamWriter.h"
 
 namespace pelorn {
@@ -56,6 +57,7 @@ public:
     const InputRateStats& RateStats() const { return *m_pRateStats; }
     ScreenTint& Tint() { return *m_pScreenTint; }
     const DisplayList& Displays() const { return *m_pDisplays; }
+    TVideoCaptor& Camera() { return *m_pVideoCaptor; }
     int32_t InputCount() const { return m_nInputCount; }
 
 private:
@@ -63,6 +65,7 @@ private:
     int ReopenMainSource(const TCapOpenParam& request);
     void StopMainSource();
     int OpenFileSource(const TCapOpenParam& request, TPipelineConfig& config);
+    int OpenCameraSource(const TCapOpenParam& request, TPipelineConfig& config);
     void StartMainSource(int16_t kind);
     void KeepOpenParam(const TCapOpenParam& request);
 
@@ -75,6 +78,7 @@ private:
     int32_t m_nTintParamIndex = -1;
     std::unique_ptr<InputRateStats> m_pRateStats;
     std::unique_ptr<uint8_t[]> m_pCanvas;
+    std::unique_ptr<TVideoCaptor> m_pVideoCaptor;
     std::unique_ptr<TFileCaptor> m_pFileCaptor;
     FrameCallback m_pCallback;
     void* m_pUser;

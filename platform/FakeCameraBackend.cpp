@@ -100,11 +100,12 @@ private:
 void TFakeCameraBackend::AddNode(TFakeCameraNode node) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_nodes.push_back(std::move(node));
+    m_inputsTaken.push_back(0);
 }
 
-int TFakeCameraBackend::OpenCount() const {
+int TFakeCameraBackend::InputCount() const {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_nOpenCount;
+    return m_nInputCount;
 }
 
 std::vector<std::string> TFakeCameraBackend::NodePaths() {
@@ -119,7 +120,6 @@ int TFakeCameraBackend::OpenNode(const std::string& path, std::unique_ptr<IV4l2D
     for (const TFakeCameraNode& node : m_nodes) {
         if (node.path != path) continue;
         if (node.openError != 0) return node.openError;
-        ++m_nOpenCount;
         *device = std::make_unique<TFakeCaptureDevice>(node);
         return 0;
     }
@@ -128,8 +128,12 @@ int TFakeCameraBackend::OpenNode(const std::string& path, std::unique_ptr<IV4l2D
 
 TCaptureInput TFakeCameraBackend::InputFor(const std::string& path) {
     std::lock_guard<std::mutex> guard(m_lock);
-    for (const TFakeCameraNode& node : m_nodes)
-        if (node.path == path) return node.input;
+    for (size_t i = 0; i < m_nodes.size(); ++i) {
+        const std::vector<TCaptureInput>& inputs = m_nodes[i].inputs;
+        if (m_nodes[i].path != path || inputs.empty()) continue;
+        ++m_nInputCount;
+        return inputs[std::min(m_inputsTaken[i]++, inputs.size() - 1)];
+    }
     return {};
 }
 
@@ -151,7 +155,7 @@ bool ParseCameraStandin(const std::string& text, TFakeCameraNode* node) {
     node->cardName = text.substr(0, first);
     node->capture = true;
     node->formats = {{format == "mjpeg" ? FourCc("MJPG") : FourCc("YUYV"), {{width, height, {{1, rate}}}}}};
-    node->input = {format, text.substr(third + 1), "pixel_format"};
+    node->inputs = {{format, text.substr(third + 1), "pixel_format"}};
     return true;
 }
 

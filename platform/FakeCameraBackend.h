@@ -47,7 +47,9 @@ struct TFakeCameraNode {
     bool capture = true;  // false: a metadata node of the same card
     int openError = 0;    // errno the open fails with
     std::vector<TFakeFormat> formats;
-    TCaptureInput input;  // what FFmpeg reads for it
+    // What FFmpeg reads for it: one input per open, the last one for every
+    // later open.
+    std::vector<TCaptureInput> inputs;
 };
 
 // Capture nodes held in memory: a test scripts their ioctl answers and the
@@ -56,8 +58,8 @@ struct TFakeCameraNode {
 class TFakeCameraBackend final : public ICameraBackend {
 public:
     void AddNode(TFakeCameraNode node);
-    // Nodes opened so far (also by the walk).
-    int OpenCount() const;
+    // Inputs handed out so far: how often a camera was opened.
+    int InputCount() const;
 
     std::vector<std::string> NodePaths() override;
     int OpenNode(const std::string& path, std::unique_ptr<IV4l2Device>* device) override;
@@ -66,7 +68,8 @@ public:
 private:
     mutable std::mutex m_lock;
     std::vector<TFakeCameraNode> m_nodes;
-    int m_nOpenCount = 0;
+    std::vector<size_t> m_inputsTaken;  // per node
+    int m_nInputCount = 0;
 };
 
 // The node QUINDLE_CAMERA_STANDIN="NAME|WxH@FPS|FORMAT|URL" describes: one
