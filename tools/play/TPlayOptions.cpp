@@ -95,11 +95,14 @@ bool ParseSeconds(const char* text, double& seconds) {
 }  // namespace
 
 const char* PlayUsage() {
-    return "usage: pelorn-play FILE [--size WxH] [--format bgr24|bgra|yuyv422] [--fps N]\n"
+    return "usage: pelorn-play FILE | --camera NAME|/dev/videoN | --camera-standin SPEC\n"
+           "                   [--size WxH] [--format bgr24|bgra|yuyv422] [--fps N]\n"
            "                   [--frames N | --seconds S] [--flags HEX] [--param INDEX=VALUE]...\n"
            "                   [--layout fullscreen|dual|custom] [--raw-out PATH]\n"
            "                   [--png-every N DIR] [--no-vcam]\n"
-           "Plays FILE through the engine and prints one statistics line per second.\n"
+           "Plays FILE or a camera through the engine and prints one statistics line per\n"
+           "second. SPEC is NAME|WxH@FPS|FORMAT|URL: a stand-in camera NAME read through\n"
+           "the FFmpeg input FORMAT from URL.\n"
            "Defaults: --size 1280x720 --format yuyv422 --fps 30 --seconds 10 --flags 80\n"
            "          --layout fullscreen.\n";
 }
@@ -160,6 +163,11 @@ bool ParsePlayOptions(int argc, const char* const* argv, TPlayOptions& options,
             if (!ParseLayout(value, options.layout)) {
                 return bad("expected fullscreen, dual or custom");
             }
+        } else if (option == "--camera") {
+            options.camera = value;
+        } else if (option == "--camera-standin") {
+            options.cameraStandin = value;
+            options.camera = options.cameraStandin.substr(0, options.cameraStandin.find('|'));
         } else if (option == "--raw-out") {
             options.rawOut = value;
         } else if (option == "--png-every") {
@@ -173,8 +181,8 @@ bool ParsePlayOptions(int argc, const char* const* argv, TPlayOptions& options,
             return bad("unknown option");
         }
     }
-    if (options.file.empty()) {
-        error = "no file to play";
+    if (options.file.empty() == options.camera.empty()) {
+        error = options.file.empty() ? "no file or camera to play" : "a file or a camera, not both";
         return false;
     }
     if (framesGiven && secondsGiven) {
