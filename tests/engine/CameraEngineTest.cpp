@@ -4,9 +4,6 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -19,6 +16,7 @@ extern "C" {
 #include "engine/TCapEngineMain.h"
 #include "platform/FakeCameraBackend.h"
 #include "platform/MessageBox.h"
+#include "tests/engine/CameraTestSupport.h"
 
 namespace pelorn {
 namespace {
@@ -140,12 +138,9 @@ TEST_F(CameraEngineTest, PortraitOutputFromALandscapeCameraIsTurned) {
 }
 
 TEST_F(CameraEngineTest, ANullFrameShowsTheCameraReadTextAndTheEngineStaysOpen) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    const std::vector<char> picture(64 * 48 * 2, 0x40);
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(write(fds[1], picture.data(), picture.size()), ssize_t(picture.size()));
-    AddCamera(64, 48, 30, {{"rawvideo", "pipe:" + std::to_string(fds[0]), "pixel_format"}});
+    TPipe pipe;
+    pipe.WriteFrames(3);
+    AddCamera(64, 48, 30, {{"rawvideo", pipe.Url(), "pixel_format"}});
     std::mutex lock;
     std::vector<std::string> shown;
     platform::SetMessageBoxHandler([&](const std::string& text) {
@@ -166,8 +161,6 @@ TEST_F(CameraEngineTest, ANullFrameShowsTheCameraReadTextAndTheEngineStaysOpen) 
     }
     EXPECT_NE(m_engine->GetOpenParam(), nullptr);
     m_engine.reset();
-    close(fds[0]);
-    close(fds[1]);
 }
 
 }  // namespace

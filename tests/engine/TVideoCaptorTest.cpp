@@ -6,8 +6,6 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,6 +19,7 @@ extern "C" {
 #include <vector>
 
 #include "common/ErrorTrail.h"
+#include "tests/engine/CameraTestSupport.h"
 
 namespace pelorn {
 namespace {
@@ -63,25 +62,6 @@ struct TReceiver {
     }
 };
 
-// A pipe whose read end the stand-in reads without blocking; the test holds
-// the write end and decides what arrives.
-struct TPipe {
-    int fds[2] = {-1, -1};
-    TPipe() {
-        EXPECT_EQ(pipe(fds), 0);
-        fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    }
-    ~TPipe() {
-        close(fds[0]);
-        close(fds[1]);
-    }
-    void WriteFrames(int count, size_t bytes) {
-        const std::vector<char> picture(bytes, 0x40);
-        for (int i = 0; i < count; ++i) ASSERT_EQ(write(fds[1], picture.data(), bytes), static_cast<ssize_t>(bytes));
-    }
-    std::string Url() const { return "pipe:" + std::to_string(fds[0]); }
-};
-
 class VideoCaptorTest : public testing::Test {
 protected:
     void TearDown() override {
@@ -113,7 +93,6 @@ protected:
 };
 
 const char kRawStandin[] = "Cam|320x240@30|lavfi|testsrc2=size=320x240:rate=30,format=yuyv422";
-constexpr size_t kPipePicture = 64 * 48 * 2;
 
 struct TOpenCase {
     const char* label;
@@ -199,7 +178,7 @@ TEST_F(VideoCaptorTest, SilentPipeFailsTheFirstFrameInAboutThreeSeconds) {
 
 TEST_F(VideoCaptorTest, PipeFallingSilentGivesOneNullFrameAndStaysStartedUntilStop) {
     TPipe pipe;
-    pipe.WriteFrames(4, kPipePicture);
+    pipe.WriteFrames(4);
     UseStandin("Cam|64x48@30|rawvideo|" + pipe.Url());
     ASSERT_EQ(Open(Param(64, 48, 30, 1)), 1) << ErrorTrail::Peek();
     m_captor.Start();
@@ -213,7 +192,7 @@ TEST_F(VideoCaptorTest, PipeFallingSilentGivesOneNullFrameAndStaysStartedUntilSt
 
 TEST_F(VideoCaptorTest, StopCutsAWaitingReaderShort) {
     TPipe pipe;
-    pipe.WriteFrames(1, kPipePicture);
+    pipe.WriteFrames(1);
     UseStandin("Cam|64x48@30|rawvideo|" + pipe.Url());
     ASSERT_EQ(Open(Param(64, 48, 30, 1)), 1) << ErrorTrail::Peek();
     m_captor.Start();
