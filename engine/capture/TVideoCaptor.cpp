@@ -105,17 +105,21 @@ struct TVideoCaptor::TSession {
     // is copied once into a buffer the receivers may keep.
     AVFrame* Deliverable() {
         if (codecContext->codec_id != AV_CODEC_ID_RAWVIDEO) return frame;
-        if (copy->width != frame->width || copy->height != frame->height || copy->format != frame->format) {
+        // A new buffer only while a receiver still holds the previous picture
+        // (its pixels are not read again: they are about to be replaced).
+        if (!av_frame_is_writable(copy) || copy->width != frame->width || copy->height != frame->height ||
+            copy->format != frame->format) {
             av_frame_unref(copy);
             copy->format = frame->format;
             copy->width = frame->width;
             copy->height = frame->height;
             if (av_frame_get_buffer(copy, 0) < 0) return nullptr;
         }
-        // Allocates only while a receiver still holds the previous picture.
-        if (av_frame_make_writable(copy) < 0 || av_frame_copy(copy, frame) < 0 ||
-            av_frame_copy_props(copy, frame) < 0)
-            return nullptr;
+        // The properties are added to what the frame holds: the previous
+        // picture's side data and metadata go first.
+        while (copy->nb_side_data > 0) av_frame_remove_side_data(copy, copy->side_data[0]->type);
+        av_dict_free(&copy->metadata);
+        if (av_frame_copy(copy, frame) < 0 || av_frame_copy_props(copy, frame) < 0) return nullptr;
         return copy;
     }
 
