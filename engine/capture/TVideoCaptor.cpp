@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 #include <libavutil/time.h>
 }
@@ -28,6 +29,8 @@ struct TVideoCaptor::TSession {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     AVFrame* copy = nullptr;  // raw pictures are copied out of the device's buffers
+    AVBufferPool* pool = nullptr;  // the copies' pixels
+    int poolSize = 0;
     int streamIndex = -1;
     InputFrameCallback callback = nullptr;
     void* user = nullptr;
@@ -40,6 +43,7 @@ struct TVideoCaptor::TSession {
     ~TSession() {
         --g_liveSessions;
         av_frame_free(&copy);
+        av_buffer_pool_uninit(&pool);  // freed once receivers have let go of every buffer
         av_frame_free(&frame);
         av_packet_free(&packet);
         avcodec_free_context(&codecContext);
@@ -105,20 +109,23 @@ struct TVideoCaptor::TSession {
     // is copied once into a buffer the receivers may keep.
     AVFrame* Deliverable() {
         if (codecContext->codec_id != AV_CODEC_ID_RAWVIDEO) return frame;
-        // A new buffer only while a receiver still holds the previous picture
-        // (its pixels are not read again: they are about to be replaced).
-        if (!av_frame_is_writable(copy) || copy->width != frame->width || copy->height != frame->height ||
-            copy->format != frame->format) {
-            av_frame_unref(copy);
-            copy->format = frame->format;
-            copy->width = frame->width;
-            copy->height = frame->height;
-            if (av_frame_get_buffer(copy, 0) < 0) return nullptr;
+        // From a pool: no allocation per picture, and a buffer a receiver
+        // still holds is never written.
+        const auto format = static_cast<AVPixelFormat>(frame->format);
+        const int size = av_image_get_buffer_size(format, frame->width, frame->height, 32);
+        if (size <= 0) return nullptr;
+        if (pool == nullptr || poolSize != size) {
+            av_buffer_pool_uninit(&pool);
+            pool = av_buffer_pool_init(static_cast<size_t>(size), nullptr);
+            poolSize = size;
         }
-        // The properties are added to what the frame holds: the previous
-        // picture's side data and metadata go first.
-        while (copy->nb_side_data > 0) av_frame_remove_side_data(copy, copy->side_data[0]->type);
-        av_dict_free(&copy->metadata);
+        av_frame_unref(copy);
+        copy->buf[0] = pool != nullptr ? av_buffer_pool_get(pool) : nullptr;
+        if (copy->buf[0] == nullptr) return nullptr;
+        av_image_fill_arrays(copy->data, copy->linesize, copy->buf[0]->data, format, frame->width, frame->height, 32);
+        copy->format = frame->format;
+        copy->width = frame->width;
+        copy->height = frame->height;
         if (av_frame_copy(copy, frame) < 0 || av_frame_copy_props(copy, frame) < 0) return nullptr;
         return copy;
     }
