@@ -14,6 +14,7 @@ extern "C" {
 #include "common/ErrorTrail.h"
 #include "common/Utf.h"
 #include "engine/ParamTable.h"
+#include "engine/capture/CaptureQuery.h"
 #include "platform/MessageBox.h"
 #include "platform/PerfCounter.h"
 
@@ -62,6 +63,7 @@ TCapEngineMain::TCapEngineMain(FrameCallback callback, void* user, unsigned flag
     m_pDisplays = std::make_unique<DisplayList>();
     m_pRateStats = std::make_unique<InputRateStats>();
     m_pCanvas = std::make_unique<uint8_t[]>(kCanvasBytes);
+    m_pVideoCaptor = std::make_unique<TVideoCaptor>();
     m_pFileCaptor = std::make_unique<TFileCaptor>();
     m_pScreenCap = std::make_unique<ScreenCapManager>();
     m_pOqc = std::make_unique<DzOqcEngine>(&TCapEngineMain::VideoOutput, this, &m_log);
@@ -82,6 +84,7 @@ TCapEngineMain::~TCapEngineMain() {
     m_pScreenTint.reset();  // restores the tinted monitor
     m_pDisplays.reset();
     m_pRateStats.reset();
+    m_pVideoCaptor.reset();
     m_pFileCaptor.reset();
     m_pCanvas.reset();
 }
@@ -115,6 +118,8 @@ int TCapEngineMain::Open(TCapOpenParam* pOpenParam) {
     pOpenParam->actualFormat = kDefaultVideoFormat;
     if (pOpenParam->sources[0].kind == kCapSourceFile) {
         m_pFileCaptor->GetFormat(&pOpenParam->actualFormat);
+    } else if (pOpenParam->sources[0].kind == kCapSourceCamera) {
+        m_pVideoCaptor->GetFormat(&pOpenParam->actualFormat);
     }
     KeepOpenParam(*pOpenParam);
     return 0;
@@ -172,6 +177,9 @@ int TCapEngineMain::ReopenMainSource(const TCapOpenParam& request) {
             config = {0, 1280, 720, AV_PIX_FMT_YUYV422, request.outWidth, request.outHeight,
                       request.outFormat};
             break;
+        case kCapSourceCamera:
+            if (OpenCameraSource(request, config) != 0) return 1;
+            break;
         case kCapSourceFile:
             if (OpenFileSource(request, config) != 0) return 1;
             break;
@@ -184,6 +192,7 @@ int TCapEngineMain::ReopenMainSource(const TCapOpenParam& request) {
 }
 
 void TCapEngineMain::StopMainSource() {
+    m_pVideoCaptor->Stop();
     m_pFileCaptor->Stop();
 }
 
@@ -210,7 +219,46 @@ int TCapEngineMain::OpenFileSource(const TCapOpenParam& request, TPipelineConfig
     return 0;
 }
 
+// Asks the camera for the mode that best serves the output and opens it in
+// the format that mode came from (FFmpeg would otherwise pick its own first
+// format, often a slow raw one); a failure at another rate is tried once at
+// 30.
+int TCapEngineMain::OpenCameraSource(const TCapOpenParam& request, TPipelineConfig& config) {
+    const std::string& name = request.sources[0].name;
+    int16_t width = kDefaultVideoFormat.width;
+    int16_t height = kDefaultVideoFormat.height;
+    int16_t rate = kDefaultVideoFormat.frameRate;
+    int32_t pixelRequest = -1;
+    const int mode = QueryCaptureMode(name.c_str(), request.outWidth, request.outHeight,
+                                      request.outFrameRate, &width, &height, &rate, &pixelRequest);
+    if (mode == 0) {
+        ErrorTrail::Add("不支持的输出格式");
+        return 1;
+    }
+    TCamOpenParam camera{name, width, height, rate, pixelRequest, &TCapEngineMain::InputPin, 0, this};
+    bool opened = m_pVideoCaptor->Open(&camera, nullptr) != 0;
+    if (!opened && camera.frameRate != 30) {
+        camera.frameRate = 30;
+        opened = m_pVideoCaptor->Open(&camera, nullptr) != 0;
+    }
+    if (!opened) {
+        ErrorTrail::Add("主信号初始化失败");
+        return 1;
+    }
+    TCapVideoFormat picture = kDefaultVideoFormat;
+    m_pVideoCaptor->GetFormat(&picture);
+    config = {static_cast<int16_t>(mode), picture.width, picture.height, picture.pixelFormat,
+              request.outWidth, request.outHeight, request.outFormat};
+    if (!DzOqcEngine::CanProcess(config)) {
+        m_pVideoCaptor->Stop();
+        ErrorTrail::Add("不支持的输出格式");
+        return 1;
+    }
+    return 0;
+}
+
 void TCapEngineMain::StartMainSource(int16_t kind) {
+    if (kind == kCapSourceCamera) m_pVideoCaptor->Start();
     if (kind == kCapSourceFile) m_pFileCaptor->Start();
 }
 
@@ -241,6 +289,9 @@ int TCapEngineMain::GetState(TCapOpenParam** out) {
     if (out != nullptr) *out = m_pOpenParam.get();
     if (m_pOpenParam && m_pOpenParam->sources[0].kind == kCapSourceFile) {
         return m_pFileCaptor->GetFormat(nullptr);
+    }
+    if (m_pOpenParam && m_pOpenParam->sources[0].kind == kCapSourceCamera) {
+        return m_pVideoCaptor->GetState();
     }
     return 0;
 }

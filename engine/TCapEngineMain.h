@@ -11,6 +11,7 @@
 #include "engine/TEngineLog.h"
 #include "engine/capture/ScreenCapManager.h"
 #include "engine/capture/TFileCaptor.h"
+#include "engine/capture/TVideoCaptor.h"
 #include "engine/VCamWriter.h"
 
 namespace pelorn {
@@ -58,6 +59,7 @@ public:
     const InputRateStats& RateStats() const { return *m_pRateStats; }
     ScreenTint& Tint() { return *m_pScreenTint; }
     const DisplayList& Displays() const { return *m_pDisplays; }
+    TVideoCaptor& Camera() { return *m_pVideoCaptor; }
     int32_t InputCount() const { return m_nInputCount; }
     // The screen picture the compositor reads, 1920 x 1080 x 4 bytes.
     const uint8_t* Canvas() const { return m_pCanvas.get(); }
@@ -67,6 +69,7 @@ private:
     int ReopenMainSource(const TCapOpenParam& request);
     void StopMainSource();
     int OpenFileSource(const TCapOpenParam& request, TPipelineConfig& config);
+    int OpenCameraSource(const TCapOpenParam& request, TPipelineConfig& config);
     void StartMainSource(int16_t kind);
     void KeepOpenParam(const TCapOpenParam& request);
     int OpenScreenSource(const TCapSource& screen);
@@ -80,6 +83,7 @@ private:
     int32_t m_nTintParamIndex = -1;
     std::unique_ptr<InputRateStats> m_pRateStats;
     std::unique_ptr<uint8_t[]> m_pCanvas;
+    std::unique_ptr<TVideoCaptor> m_pVideoCaptor;
     std::unique_ptr<TFileCaptor> m_pFileCaptor;
     std::unique_ptr<ScreenCapManager> m_pScreenCap;
     FrameCallback m_pCallback;

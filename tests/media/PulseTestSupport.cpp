@@ -148,7 +148,12 @@ pid_t TPulseServer::Spawn(const std::vector<std::string>& argv, bool quiet) {
     args.push_back(nullptr);
     env.push_back(nullptr);
     const pid_t pid = fork();
-    if (pid != 0) return pid;
+    if (pid != 0) {
+        // Also here: a test that stops the group at once must not find it
+        // missing because the child has not run yet.
+        if (pid > 0) setpgid(pid, pid);
+        return pid;
+    }
     // The child: a process group of its own, so that stopping it stops its
     // pipeline too, and killed with the test process should that crash.
     setpgid(0, 0);

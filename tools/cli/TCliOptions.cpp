@@ -70,6 +70,10 @@ bool ParseCliOptions(int argc, const char* const* argv, TCliOptions& options, st
     if (!tools::WalkOptions(argc, argv, {"--no-vcam"}, options.file, options.help, error, take))
         return false;
     if (options.help) return true;
+    if (options.file.empty()) {
+        error = "no file to play";
+        return false;
+    }
     if (options.pushes.size() > 3) {
         error = "--push: at most three destinations";
         return false;

@@ -62,7 +62,7 @@ inline bool ParseSeconds(const char* text, double& seconds) {
 // pairs. Each option goes to take(option, value, index): value is null for a
 // flag, and take may consume further arguments by advancing index; it
 // returns why the value is bad, or null. False with `error` set at the first
-// bad argument, or when no file was named.
+// bad argument; whether a file was named is the caller's to judge.
 template <typename Take>
 bool WalkOptions(int argc, const char* const* argv, const std::vector<std::string_view>& flags,
                  std::string& file, bool& help, std::string& error, Take take) {
@@ -88,10 +88,6 @@ bool WalkOptions(int argc, const char* const* argv, const std::vector<std::strin
             error = option + ": " + problem;
             return false;
         }
-    }
-    if (file.empty()) {
-        error = "no file to play";
-        return false;
     }
     return true;
 }

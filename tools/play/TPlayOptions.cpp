@@ -79,11 +79,14 @@ bool ParseCountArgument(const char* text, int& count) {
 }
 
 const char* PlayUsage() {
-    return "usage: pelorn-play FILE [--size WxH] [--format bgr24|bgra|yuyv422] [--fps N]\n"
+    return "usage: pelorn-play FILE | --camera NAME|/dev/videoN | --camera-standin SPEC\n"
+           "                   [--size WxH] [--format bgr24|bgra|yuyv422] [--fps N]\n"
            "                   [--frames N | --seconds S] [--flags HEX] [--param INDEX=VALUE]...\n"
            "                   [--layout fullscreen|dual|custom] [--raw-out PATH]\n"
            "                   [--png-every N DIR] [--no-vcam] [--screen N]\n"
-           "Plays FILE through the engine and prints one statistics line per second.\n"
+           "Plays FILE or a camera through the engine and prints one statistics line per\n"
+           "second. SPEC is NAME|WxH@FPS|FORMAT|URL: a stand-in camera NAME read through\n"
+           "the FFmpeg input FORMAT from URL.\n"
            "Defaults: --size 1280x720 --format yuyv422 --fps 30 --seconds 10 --flags 80\n"
            "          --layout fullscreen.\n";
 }
@@ -123,6 +126,11 @@ bool ParsePlayOptions(int argc, const char* const* argv, TPlayOptions& options,
             if (!ParseLayout(value, options.layout)) return "expected fullscreen, dual or custom";
         } else if (option == "--screen") {
             if (!ParseScreenArgument(value, options.screen)) return "expected a display index 0 to 63";
+        } else if (option == "--camera") {
+            options.camera = value;
+        } else if (option == "--camera-standin") {
+            options.cameraStandin = value;
+            options.camera = options.cameraStandin.substr(0, options.cameraStandin.find('|'));
         } else if (option == "--raw-out") {
             options.rawOut = value;
         } else if (option == "--png-every") {
@@ -140,6 +148,10 @@ bool ParsePlayOptions(int argc, const char* const* argv, TPlayOptions& options,
     if (!tools::WalkOptions(argc, argv, {"--no-vcam"}, options.file, options.help, error, take))
         return false;
     if (options.help) return true;
+    if (options.file.empty() == options.camera.empty()) {
+        error = options.file.empty() ? "no file or camera to play" : "a file or a camera, not both";
+        return false;
+    }
     if (framesGiven && secondsGiven) {
         error = "--frames and --seconds exclude each other";
         return false;

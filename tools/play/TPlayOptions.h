@@ -12,6 +12,8 @@ enum class TLayoutChoice { kFullScreen, kDual, kCustom };
 // What pelorn-play was asked to do.
 struct TPlayOptions {
     std::string file;
+    std::string camera;         // card name or /dev/videoN, played instead of a file
+    std::string cameraStandin;  // QUINDLE_CAMERA_STANDIN for a stand-in camera
     int width = 1280;
     int height = 720;
     int pixelFormat = 1;  // AVPixelFormat: 3 BGR24, 28 BGRA, 1 YUYV422
