@@ -1,7 +1,9 @@
-// The virtual camera: what one Write of a 1080p BGRA frame costs, and how
-// long a frame written at 30 per second takes to reach a reader's copy.
+// The virtual camera: what one Write of a 1080p BGRA frame costs, how long a
+// frame written at 30 per second takes to reach a reader's copy, and what
+// qndl-vcam's conversion of one 1080p frame to a device format costs.
 //
 //   build/bin/vcam_bench
+//   build/bin/vcam_bench --benchmark_filter=Convert
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@ extern "C" {
 #include "engine/VCamWriter.h"
 #include "platform/PerfCounter.h"
 #include "platform/SharedMemory.h"
+#include "tools/vcam/TFrameConverter.h"
 #include "tools/vcam/TVCamReader.h"
 
 namespace {
@@ -130,6 +133,35 @@ void BM_VCamWriteToReaderDelay(benchmark::State& state) {
     av_frame_free(&frame);
 }
 BENCHMARK(BM_VCamWriteToReaderDelay)->Arg(450)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One 1080p picture from the engine's slot to the layout a device is given.
+void BM_VCamConvert1080p(benchmark::State& state, int source, int target) {
+    const vcam::TPictureLayout in = vcam::LayoutOf(source, 1920, 1080);
+    std::vector<uint8_t> picture(in.bytes);
+    for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 7 + i / 7680);
+    vcam::TFrameConverter converter;
+    if (converter.Configure(1920, 1080, source, 1920, 1080, target) != 0) {
+        state.SkipWithError("not configured");
+        return;
+    }
+    std::vector<uint8_t> out(converter.Output().bytes);
+    converter.Convert(picture.data(), out.data());  // first touch of every page
+    for (auto _ : state) {
+        converter.Convert(picture.data(), out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK_CAPTURE(BM_VCamConvert1080p, BgraToYuyv, vcam::kAvBgra, vcam::kAvYuyv422)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_VCamConvert1080p, BgraToI420, vcam::kAvBgra, vcam::kAvYuv420p)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_VCamConvert1080p, BgraToNv12, vcam::kAvBgra, vcam::kAvNv12)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_VCamConvert1080p, BgraToRgb24, vcam::kAvBgra, vcam::kAvRgb24)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_VCamConvert1080p, YuyvToI420, vcam::kAvYuyv422, vcam::kAvYuv420p)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,5 +1,8 @@
 #include "engine/DisplayList.h"
 
+#include <algorithm>
+#include <cstdio>
+
 namespace pelorn {
 
 DisplayList::DisplayList() : m_displays(platform::DisplayBackend().EnumerateDisplays()) {
@@ -10,6 +13,18 @@ DisplayList::DisplayList() : m_displays(platform::DisplayBackend().EnumerateDisp
             break;
         }
     }
+}
+
+int ListDisplayNames(const DisplayList& displays, std::string* names, unsigned* primary, int max) {
+    const int count = names == nullptr ? 0 : std::min(max, displays.Count());
+    const int primaryIndex = displays.PrimaryIndex();
+    for (int i = 0; i < count; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, i == primaryIndex ? "显示器%d (主屏)" : "显示器%d", i);
+        names[i] = name;
+    }
+    if (primary != nullptr) *primary = static_cast<unsigned>(primaryIndex);
+    return std::max(count, 0);
 }
 
 }  // namespace pelorn

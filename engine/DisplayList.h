@@ -27,4 +27,9 @@ private:
     int m_nPrimary = 0;
 };
 
+// The engines' ListScreens: up to `max` names "显示器%d (主屏)" for the
+// primary display and "显示器%d" for the others, the primary's index in
+// *primary; returns the count.
+int ListDisplayNames(const DisplayList& displays, std::string* names, unsigned* primary, int max);
+
 }  // namespace pelorn

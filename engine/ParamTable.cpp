@@ -43,9 +43,14 @@ int ListUserParams(TCapParamList* list) {
     const auto& table = ParamTable();
     const int count = static_cast<int>(std::count_if(
         table.begin(), table.end(), [](const TParamEntry& e) { return e.flags & kParamUserVisible; }));
+    // The first `count` entries in table order: the visible ones lead the table.
+    return ListParams(list, count);
+}
+
+int ListParams(TCapParamList* list, int count) {
+    const auto& table = ParamTable();
     if (list == nullptr) return count;
     list->count = static_cast<int16_t>(count);
-    // The first `count` entries in table order: the visible ones lead the table.
     for (int i = 0; i < count; ++i) {
         list->entries[i].name = table[i].name;
         list->entries[i].defaultValue = static_cast<int16_t>(table[i].defaultValue);

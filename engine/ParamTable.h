@@ -50,6 +50,8 @@ int ClampParam(int index, int value);
 
 // Fills `list` with the user-visible entries and returns their count.
 int ListUserParams(TCapParamList* list);
+// Fills `list` with the first `count` entries of the table; returns `count`.
+int ListParams(TCapParamList* list, int count);
 // Index of the first entry flagged as the screen tint (2 when there is none).
 int FindTintParam();
 

@@ -9,9 +9,12 @@ extern "C" {
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "common/ErrorTrail.h"
+#include "common/Utf.h"
 #include "engine/ParamTable.h"
+#include "engine/capture/CaptureQuery.h"
 #include "platform/MessageBox.h"
 #include "platform/PerfCounter.h"
 
@@ -60,7 +63,9 @@ TCapEngineMain::TCapEngineMain(FrameCallback callback, void* user, unsigned flag
     m_pDisplays = std::make_unique<DisplayList>();
     m_pRateStats = std::make_unique<InputRateStats>();
     m_pCanvas = std::make_unique<uint8_t[]>(kCanvasBytes);
+    m_pVideoCaptor = std::make_unique<TVideoCaptor>();
     m_pFileCaptor = std::make_unique<TFileCaptor>();
+    m_pScreenCap = std::make_unique<ScreenCapManager>();
     m_pOqc = std::make_unique<DzOqcEngine>(&TCapEngineMain::VideoOutput, this, &m_log);
     if (m_nCreateFlags & kFlagVirtualCamera) {
         m_pVCam = std::make_unique<VCamWriter>();
@@ -75,9 +80,11 @@ TCapEngineMain::~TCapEngineMain() {
     if (m_pOpenParam) Stop();
     m_pOqc.reset();
     m_pVCam.reset();
+    m_pScreenCap.reset();
     m_pScreenTint.reset();  // restores the tinted monitor
     m_pDisplays.reset();
     m_pRateStats.reset();
+    m_pVideoCaptor.reset();
     m_pFileCaptor.reset();
     m_pCanvas.reset();
 }
@@ -95,6 +102,9 @@ int TCapEngineMain::Open(TCapOpenParam* pOpenParam) {
 
     const bool reopen = NeedsReopen(*pOpenParam);
     if (reopen && ReopenMainSource(*pOpenParam) != 0) return 1;
+    if (pOpenParam->sources[1].kind == kCapSourceScreen && OpenScreenSource(pOpenParam->sources[1]) != 0) {
+        return 1;
+    }
 
     if (m_pVCam) m_pVCam->Reset(pOpenParam->outWidth, pOpenParam->outHeight, pOpenParam->outFormat);
     m_pRateStats->RequestReset(kRateWindowMs);
@@ -108,8 +118,37 @@ int TCapEngineMain::Open(TCapOpenParam* pOpenParam) {
     pOpenParam->actualFormat = kDefaultVideoFormat;
     if (pOpenParam->sources[0].kind == kCapSourceFile) {
         m_pFileCaptor->GetFormat(&pOpenParam->actualFormat);
+    } else if (pOpenParam->sources[0].kind == kCapSourceCamera) {
+        m_pVideoCaptor->GetFormat(&pOpenParam->actualFormat);
     }
     KeepOpenParam(*pOpenParam);
+    return 0;
+}
+
+// The display by its index in the list; an index outside it opens on no
+// display, so it fails as an unopenable display does. "Already captures"
+// means an opened capturer whose worker runs: after Stop or a failed open
+// the capture is opened afresh.
+int TCapEngineMain::OpenScreenSource(const TCapSource& screen) {
+    const long index = std::strtol(screen.name.c_str(), nullptr, 10);
+    const bool listed = index >= 0 && index < m_pDisplays->Count();
+    const std::string deviceName = listed ? m_pDisplays->At(static_cast<int>(index)).deviceName : std::string();
+    const TProcessStage& compositor = m_pOqc->Stage(kStageCompositor);
+    const std::u16string wideName = common::Utf8ToUtf16(deviceName);
+    if (listed && m_pScreenCap->IsOpen() && m_pScreenCap->IsRunning() && m_pScreenCap->DeviceName() == wideName) {
+        return m_pScreenCap->SetRegion(compositor.inWidth, compositor.inHeight, nullptr);
+    }
+    m_pScreenTint->Restore();
+    if (listed) m_pScreenTint->Select(deviceName);
+    m_pScreenCap->Stop();
+    ScreenOpenParam param;
+    std::copy_n(wideName.begin(), std::min<size_t>(wideName.size(), 127), param.deviceName);
+    param.target = m_pCanvas.get();
+    param.width = compositor.inWidth;
+    param.height = compositor.inHeight;
+    param.interval = kScreenIntervalMs;
+    if (m_pScreenCap->Open(&param) != 0) return 1;
+    m_pScreenCap->Start();
     return 0;
 }
 
@@ -138,6 +177,9 @@ int TCapEngineMain::ReopenMainSource(const TCapOpenParam& request) {
             config = {0, 1280, 720, AV_PIX_FMT_YUYV422, request.outWidth, request.outHeight,
                       request.outFormat};
             break;
+        case kCapSourceCamera:
+            if (OpenCameraSource(request, config) != 0) return 1;
+            break;
         case kCapSourceFile:
             if (OpenFileSource(request, config) != 0) return 1;
             break;
@@ -150,6 +192,7 @@ int TCapEngineMain::ReopenMainSource(const TCapOpenParam& request) {
 }
 
 void TCapEngineMain::StopMainSource() {
+    m_pVideoCaptor->Stop();
     m_pFileCaptor->Stop();
 }
 
@@ -176,7 +219,46 @@ int TCapEngineMain::OpenFileSource(const TCapOpenParam& request, TPipelineConfig
     return 0;
 }
 
+// Asks the camera for the mode that best serves the output and opens it in
+// the format that mode came from (FFmpeg would otherwise pick its own first
+// format, often a slow raw one); a failure at another rate is tried once at
+// 30.
+int TCapEngineMain::OpenCameraSource(const TCapOpenParam& request, TPipelineConfig& config) {
+    const std::string& name = request.sources[0].name;
+    int16_t width = kDefaultVideoFormat.width;
+    int16_t height = kDefaultVideoFormat.height;
+    int16_t rate = kDefaultVideoFormat.frameRate;
+    int32_t pixelRequest = -1;
+    const int mode = QueryCaptureMode(name.c_str(), request.outWidth, request.outHeight,
+                                      request.outFrameRate, &width, &height, &rate, &pixelRequest);
+    if (mode == 0) {
+        ErrorTrail::Add("不支持的输出格式");
+        return 1;
+    }
+    TCamOpenParam camera{name, width, height, rate, pixelRequest, &TCapEngineMain::InputPin, 0, this};
+    bool opened = m_pVideoCaptor->Open(&camera, nullptr) != 0;
+    if (!opened && camera.frameRate != 30) {
+        camera.frameRate = 30;
+        opened = m_pVideoCaptor->Open(&camera, nullptr) != 0;
+    }
+    if (!opened) {
+        ErrorTrail::Add("主信号初始化失败");
+        return 1;
+    }
+    TCapVideoFormat picture = kDefaultVideoFormat;
+    m_pVideoCaptor->GetFormat(&picture);
+    config = {static_cast<int16_t>(mode), picture.width, picture.height, picture.pixelFormat,
+              request.outWidth, request.outHeight, request.outFormat};
+    if (!DzOqcEngine::CanProcess(config)) {
+        m_pVideoCaptor->Stop();
+        ErrorTrail::Add("不支持的输出格式");
+        return 1;
+    }
+    return 0;
+}
+
 void TCapEngineMain::StartMainSource(int16_t kind) {
+    if (kind == kCapSourceCamera) m_pVideoCaptor->Start();
     if (kind == kCapSourceFile) m_pFileCaptor->Start();
 }
 
@@ -198,6 +280,7 @@ int TCapEngineMain::Stop() {
     m_log.Line("TCapEngineMain::Stop()\n");
     m_pScreenTint->Restore();
     StopMainSource();
+    m_pScreenCap->Stop();
     m_pOpenParam.reset();
     return 0;
 }
@@ -207,19 +290,14 @@ int TCapEngineMain::GetState(TCapOpenParam** out) {
     if (m_pOpenParam && m_pOpenParam->sources[0].kind == kCapSourceFile) {
         return m_pFileCaptor->GetFormat(nullptr);
     }
+    if (m_pOpenParam && m_pOpenParam->sources[0].kind == kCapSourceCamera) {
+        return m_pVideoCaptor->GetState();
+    }
     return 0;
 }
 
 int TCapEngineMain::ListScreens(std::string* names, unsigned* primary, int max) {
-    const int count = names == nullptr ? 0 : std::min(max, m_pDisplays->Count());
-    const int primaryIndex = m_pDisplays->PrimaryIndex();
-    for (int i = 0; i < count; ++i) {
-        char name[64];
-        std::snprintf(name, sizeof name, i == primaryIndex ? "显示器%d (主屏)" : "显示器%d", i);
-        names[i] = name;
-    }
-    if (primary != nullptr) *primary = static_cast<unsigned>(primaryIndex);
-    return std::max(count, 0);
+    return ListDisplayNames(*m_pDisplays, names, primary, max);
 }
 
 int TCapEngineMain::GetParamList(TCapParamList* list) {
@@ -255,11 +333,13 @@ int TCapEngineMain::SetProcessFlags(int flags) {
 
 int TCapEngineMain::SetScreenRegion(int source, unsigned width, unsigned height,
                                     TCapRegion* region) {
-    (void)width;
-    (void)height;
     if (!m_pOpenParam || source < 0 || source > 1) return 0;
+    int result = 0;
+    if (m_pOpenParam->sources[source].kind == kCapSourceScreen) {
+        result = m_pScreenCap->SetRegion(static_cast<int>(width), static_cast<int>(height), region);
+    }
     if (region != nullptr) m_pOpenParam->sources[source].region = *region;
-    return 0;
+    return result;
 }
 
 TCapOpenParam* TCapEngineMain::GetOpenParam() { return m_pOpenParam.get(); }
@@ -290,6 +370,7 @@ void TCapEngineMain::VideoOutput(AVFrame* frame, void* self) {
 
 void TCapEngineMain::DoVideoOutput(AVFrame* frame) {
     m_log.Line("TCapEngineMain::DoVideoOutput begin\n");
+    m_pScreenCap->Wake();
     const int cameraInUse = m_pVCam ? m_pVCam->Write(frame) : 0;
     if (m_pCallback != nullptr) {
         m_pCallback(reinterpret_cast<unsigned char*>(frame), m_pUser, cameraInUse);

@@ -9,7 +9,9 @@
 #include "engine/InputRateStats.h"
 #include "engine/ScreenTint.h"
 #include "engine/TEngineLog.h"
+#include "engine/capture/ScreenCapManager.h"
 #include "engine/capture/TFileCaptor.h"
+#include "engine/capture/TVideoCaptor.h"
 #include "engine/VCamWriter.h"
 
 namespace pelorn {
@@ -23,6 +25,7 @@ public:
     static constexpr uint16_t kRateWindowMs = 2000;
     // Bit 0 of flags >> 16.
     static constexpr unsigned kFlagVirtualCamera = 1;
+    static constexpr int kScreenIntervalMs = 60;
 
     TCapEngineMain(FrameCallback callback, void* user, unsigned flags);
     ~TCapEngineMain();
@@ -56,15 +59,20 @@ public:
     const InputRateStats& RateStats() const { return *m_pRateStats; }
     ScreenTint& Tint() { return *m_pScreenTint; }
     const DisplayList& Displays() const { return *m_pDisplays; }
+    TVideoCaptor& Camera() { return *m_pVideoCaptor; }
     int32_t InputCount() const { return m_nInputCount; }
+    // The screen picture the compositor reads, 1920 x 1080 x 4 bytes.
+    const uint8_t* Canvas() const { return m_pCanvas.get(); }
 
 private:
     bool NeedsReopen(const TCapOpenParam& request) const;
     int ReopenMainSource(const TCapOpenParam& request);
     void StopMainSource();
     int OpenFileSource(const TCapOpenParam& request, TPipelineConfig& config);
+    int OpenCameraSource(const TCapOpenParam& request, TPipelineConfig& config);
     void StartMainSource(int16_t kind);
     void KeepOpenParam(const TCapOpenParam& request);
+    int OpenScreenSource(const TCapSource& screen);
 
     TEngineLog m_log;
     std::unique_ptr<DzOqcEngine> m_pOqc;
@@ -75,7 +83,9 @@ private:
     int32_t m_nTintParamIndex = -1;
     std::unique_ptr<InputRateStats> m_pRateStats;
     std::unique_ptr<uint8_t[]> m_pCanvas;
+    std::unique_ptr<TVideoCaptor> m_pVideoCaptor;
     std::unique_ptr<TFileCaptor> m_pFileCaptor;
+    std::unique_ptr<ScreenCapManager> m_pScreenCap;
     FrameCallback m_pCallback;
     void* m_pUser;
     unsigned m_nCreateFlags;  // the creation flags shifted right by 16

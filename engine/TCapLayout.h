@@ -1,6 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+
+#include "common/Saturate.h"
 
 // The layout template that the console hands to the engine. All positions are
 // in the reference size MaxWidth x MaxHeight.
@@ -30,3 +33,17 @@ struct TCapLayout {
     int32_t MaxWidth;
     int32_t MaxHeight;
 };
+
+// Maps the used layers' corners onto a width x height canvas and makes that the
+// layout's reference size. The current reference size must be at least 2 x 2.
+inline void RescaleLayout(TCapLayout* layout, int32_t width, int32_t height) {
+    const int used = std::clamp<int>(layout->LayerCnt, 0, TCapLayout::kMaxLayers);
+    for (int i = 0; i < used; ++i) {
+        for (TCapPoint& point : layout->layers[i].Position) {
+            point.x = common::RescaleCoordinate(point.x, layout->MaxWidth, width);
+            point.y = common::RescaleCoordinate(point.y, layout->MaxHeight, height);
+        }
+    }
+    layout->MaxWidth = width;
+    layout->MaxHeight = height;
+}

@@ -5,14 +5,6 @@
 namespace pelorn {
 namespace {
 
-// x' = trunc(x * (to - 1) / (from - 1) + 0.5), in single precision.
-int32_t Rescale(int32_t value, int32_t from, int32_t to) {
-    const float scaled = static_cast<float>(value) * static_cast<float>(to - 1) /
-                             static_cast<float>(from - 1) +
-                         0.5f;
-    return static_cast<int32_t>(scaled);
-}
-
 int UsedLayers(const TCapLayout& layout) {
     return std::clamp<int>(layout.LayerCnt, 0, TCapLayout::kMaxLayers);
 }
@@ -71,14 +63,7 @@ void TMattControls::RescaleLayoutLocked() {
     if (m_layout.MaxWidth == m_nWidth && m_layout.MaxHeight == m_nHeight) return;
     // A reference size of one pixel or less has no scale to map from.
     if (m_layout.MaxWidth <= 1 || m_layout.MaxHeight <= 1) return;
-    for (int i = 0; i < m_layout.LayerCnt; ++i) {
-        for (TCapPoint& point : m_layout.layers[i].Position) {
-            point.x = Rescale(point.x, m_layout.MaxWidth, m_nWidth);
-            point.y = Rescale(point.y, m_layout.MaxHeight, m_nHeight);
-        }
-    }
-    m_layout.MaxWidth = m_nWidth;
-    m_layout.MaxHeight = m_nHeight;
+    RescaleLayout(&m_layout, m_nWidth, m_nHeight);
 }
 
 void TMattControls::DisableEmptyLayersLocked() {

@@ -9,6 +9,7 @@
 
 #include "platform/DebugOutput.h"
 #include "platform/GammaResample.h"
+#include "platform/XErrorTrap.h"
 
 namespace platform {
 namespace {
@@ -18,36 +19,17 @@ struct TOutputContext {
     std::string outputName;
 };
 
-// X protocol errors (an output that went away between two requests) must not
-// end the process as Xlib's default handler does. The handler is process-wide,
-// so it is swapped in for the span of one operation and records into a flag.
-std::mutex g_errorLock;
-std::atomic<bool> g_bXError{false};
-
-int RecordXError(Display*, XErrorEvent*) {
-    g_bXError = true;
-    return 0;
-}
-
+// Errors of one operation: what an earlier operation left on the connection
+// is discarded first, so only this operation's requests are judged.
 class TErrorScope {
 public:
-    TErrorScope() : m_guard(g_errorLock) {
-        g_bXError = false;
-        m_pPrevious = XSetErrorHandler(&RecordXError);
-    }
-    ~TErrorScope() { XSetErrorHandler(m_pPrevious); }
-    TErrorScope(const TErrorScope&) = delete;
-    TErrorScope& operator=(const TErrorScope&) = delete;
+    explicit TErrorScope(Display* display) : m_pDisplay(display) { SyncAndTakeXError(display); }
 
     // True when no protocol error arrived since the scope began.
-    bool Clean(Display* display) const {
-        XSync(display, False);
-        return !g_bXError;
-    }
+    bool Clean() const { return SyncAndTakeXError(m_pDisplay) == 0; }
 
 private:
-    std::lock_guard<std::mutex> m_guard;
-    XErrorHandler m_pPrevious = nullptr;
+    Display* m_pDisplay;
 };
 
 // Xlib's default I/O error handlers end the process when the server goes
@@ -152,7 +134,9 @@ public:
         m_bMonitors = QueryMonitors();
     }
     ~TConnection() {
-        if (m_pDisplay != nullptr) XCloseDisplay(m_pDisplay);
+        if (m_pDisplay == nullptr) return;
+        ForgetXErrors(m_pDisplay);
+        XCloseDisplay(m_pDisplay);
     }
     TConnection(const TConnection&) = delete;
     TConnection& operator=(const TConnection&) = delete;
@@ -176,6 +160,7 @@ private:
 
 TXDisplayBackend::TXDisplayBackend(std::string displayName)
     : m_strDisplayName(std::move(displayName)) {
+    InstallXErrorTrap();
     InstallIOErrorHandlerOnce();
 }
 
@@ -195,7 +180,7 @@ std::vector<TDisplayInfo> TXDisplayBackend::EnumerateDisplays() {
     std::lock_guard<std::mutex> guard(m_lock);
     Display* display = Connect();
     if (display == nullptr) return displays;
-    TErrorScope errors;
+    TErrorScope errors(display);
     TScreenResources resources(display);
     int count = 0;
     XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
@@ -209,7 +194,7 @@ std::vector<TDisplayInfo> TXDisplayBackend::EnumerateDisplays() {
         displays.push_back(std::move(info));
     }
     XRRFreeMonitors(monitors);
-    if (!errors.Clean(display)) displays.clear();
+    if (!errors.Clean()) displays.clear();
     return displays;
 }
 
@@ -218,8 +203,8 @@ uintptr_t TXDisplayBackend::OpenContext(const std::string& deviceName) {
         std::lock_guard<std::mutex> guard(m_lock);
         Display* display = Connect();
         if (display == nullptr) return 0;
-        TErrorScope errors;
-        if (CrtcOfOutput(display, deviceName) == None || !errors.Clean(display)) return 0;
+        TErrorScope errors(display);
+        if (CrtcOfOutput(display, deviceName) == None || !errors.Clean()) return 0;
     }
     return reinterpret_cast<uintptr_t>(new TOutputContext{deviceName});
 }
@@ -233,7 +218,7 @@ bool TXDisplayBackend::GetGammaRamp(uintptr_t context, TGammaRamp& ramp) {
     std::lock_guard<std::mutex> guard(m_lock);
     Display* display = Connect();
     if (display == nullptr) return false;
-    TErrorScope errors;
+    TErrorScope errors(display);
     const TCrtcGamma target = GammaOfContext(display, context);
     if (target.crtc == None) return false;
     XRRCrtcGamma* gamma = XRRGetCrtcGamma(display, target.crtc);
@@ -246,7 +231,7 @@ bool TXDisplayBackend::GetGammaRamp(uintptr_t context, TGammaRamp& ramp) {
         }
     }
     XRRFreeGamma(gamma);
-    return complete && errors.Clean(display);
+    return complete && errors.Clean();
 }
 
 bool TXDisplayBackend::SetGammaRamp(uintptr_t context, const TGammaRamp& ramp) {
@@ -254,7 +239,7 @@ bool TXDisplayBackend::SetGammaRamp(uintptr_t context, const TGammaRamp& ramp) {
     std::lock_guard<std::mutex> guard(m_lock);
     Display* display = Connect();
     if (display == nullptr) return false;
-    TErrorScope errors;
+    TErrorScope errors(display);
     const TCrtcGamma target = GammaOfContext(display, context);
     if (target.crtc == None) return false;
     XRRCrtcGamma* gamma = XRRAllocGamma(target.size);
@@ -265,7 +250,7 @@ bool TXDisplayBackend::SetGammaRamp(uintptr_t context, const TGammaRamp& ramp) {
     }
     XRRSetCrtcGamma(display, target.crtc, gamma);
     XRRFreeGamma(gamma);
-    return errors.Clean(display);
+    return errors.Clean();
 }
 
 }  // namespace platform

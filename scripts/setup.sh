@@ -11,8 +11,11 @@ PACKAGES=(
   libavfilter-dev
   zlib1g-dev libyuv-dev libsqlite3-dev
   libx11-dev libxext-dev libxrandr-dev
+  linux-libc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  ffmpeg xvfb x11-xserver-utils
+  ffmpeg xvfb xauth x11-xserver-utils
+  nginx libnginx-mod-rtmp
+  pulseaudio pulseaudio-utils
 )
 
 missing=()

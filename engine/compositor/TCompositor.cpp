@@ -239,7 +239,7 @@ int TCompositor::Compose(uint8_t* destination, const uint8_t* source, const uint
     const TFrameValues values = TakeValuesLocked();
     if (m_pOverlay && values.overlay != nullptr)
         m_pOverlay->Place(*values.overlay);
-    int budgetMs = kBudgetMs;
+    int budgetMs = m_nBudgetMs;
 
     if (values.algorithm != m_nLastAlgorithm) {
         m_tracker.Reset();

@@ -88,6 +88,8 @@ public:
     // size, BGRA; BGR24 with kFlagCanvasUnconverted) into `destination`
     // (working size, output format). kNotReady leaves the destination untouched.
     int Compose(uint8_t* destination, const uint8_t* source, const uint8_t* canvas);
+    // The time budget of a composition (kBudgetMs unless set).
+    void SetBudgetMs(int budgetMs) { m_nBudgetMs = budgetMs; }
 
     bool IsReady() const { return m_bReady; }
     // Construction completed: pool, work area, conversion objects, tables.
@@ -147,6 +149,7 @@ private:
     size_t Pixels() const { return static_cast<size_t>(m_nWidth) * m_nHeight; }
 
     TMattControls m_controls;
+    int m_nBudgetMs = kBudgetMs;
     TCompositorPaths m_paths;
     std::unique_ptr<TCompositorPool> m_pPool;
     THugeBuffer m_pWorkArea;

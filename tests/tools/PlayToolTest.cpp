@@ -59,6 +59,17 @@ TEST(PlayOptionsTest, EveryOptionIsRead) {
     EXPECT_FALSE(options.virtualCamera);
 }
 
+TEST(PlayOptionsTest, CamerasAreNamedOrStoodIn) {
+    TPlayOptions options;
+    std::string error;
+    ASSERT_TRUE(Parse({"--camera", "/dev/video2"}, options, error)) << error;
+    EXPECT_EQ(options.camera, "/dev/video2");
+    ASSERT_TRUE(Parse({"--camera-standin", "Desk|640x480@30|lavfi|testsrc2"}, options, error)) << error;
+    EXPECT_EQ(options.camera, "Desk");
+    EXPECT_EQ(options.cameraStandin, "Desk|640x480@30|lavfi|testsrc2");
+    EXPECT_TRUE(options.file.empty());
+}
+
 TEST(PlayOptionsTest, BadArgumentsAreNamed) {
     const std::vector<std::vector<const char*>> bad = {
         {},
@@ -76,6 +87,8 @@ TEST(PlayOptionsTest, BadArgumentsAreNamed) {
         {"a.mp4", "--layout", "grid"},
         {"a.mp4", "--png-every", "10"},
         {"a.mp4", "--loud"},
+        {"a.mp4", "--camera", "Cam"},
+        {"--camera"},
     };
     for (const auto& args : bad) {
         TPlayOptions options;

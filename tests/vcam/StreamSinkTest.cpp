@@ -83,7 +83,7 @@ TEST_F(StreamSinkTest, AY4mStreamKeepsItsFirstFormatAndCountsTheOthers) {
 
 TEST_F(StreamSinkTest, AY4mStreamRefusesAFormatItCannotCarry) {
     TStreamSink sink(m_fd, true, TStreamKind::Y4m, 30);
-    EXPECT_EQ(sink.Configure(2, 1, 0), EINVAL);
+    EXPECT_EQ(sink.Configure(2, 1, 5), EINVAL);  // planar 4:4:4
 }
 
 TEST_F(StreamSinkTest, AClosedPipeIsAnErrorNotASignal) {

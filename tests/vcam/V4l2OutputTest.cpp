@@ -5,12 +5,16 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include "tools/vcam/TConvertingSink.h"
 #include "tools/vcam/TV4l2Sink.h"
+#include "tools/vcam/TVCamConsumer.h"
 
 namespace platform {
 namespace {
@@ -199,10 +203,172 @@ TEST(V4l2SinkTest, LinesArePaddedToTheDevicesLineLength) {
 TEST(V4l2SinkTest, AnUnknownFormatIsRefusedWithoutAskingTheDevice) {
     TFakeDevice::TLog log;
     pelorn::vcam::TV4l2Sink sink(std::make_unique<TV4l2Output>(std::make_unique<TFakeDevice>(&log)));
-    EXPECT_EQ(sink.Configure(64, 8, 0), EINVAL);
+    EXPECT_EQ(sink.Configure(64, 8, 5), EINVAL);  // planar 4:4:4
     EXPECT_TRUE(log.formatsAsked.empty());
     const std::vector<uint8_t> frame(64 * 8 * 3);
     EXPECT_EQ(sink.Write(frame.data(), frame.size()), EAGAIN);
+}
+
+using pelorn::vcam::TConvertingSink;
+using pelorn::vcam::TOutputChoice;
+using pelorn::vcam::TRepeat;
+using pelorn::vcam::TV4l2Sink;
+
+std::unique_ptr<TConvertingSink> ConvertingSink(std::unique_ptr<TFakeDevice> device, TOutputChoice choice) {
+    return std::make_unique<TConvertingSink>(
+        std::make_unique<TV4l2Sink>(std::make_unique<TV4l2Output>(std::move(device))), choice);
+}
+
+struct TPixCase {
+    const char* name;
+    int pix;
+    uint32_t fourcc;
+    uint32_t bytesPerLine;
+    uint32_t sizeImage;
+};
+
+class V4l2PixTest : public ::testing::TestWithParam<TPixCase> {};
+
+// A 641 x 361 BGRA picture from the engine, as each --pix choice hands it on.
+TEST_P(V4l2PixTest, NegotiatesTheChosenFormatAndWritesWholeImages) {
+    TFakeDevice::TLog log;
+    auto sink = ConvertingSink(std::make_unique<TFakeDevice>(&log), {GetParam().pix, 0, 0});
+    ASSERT_EQ(sink->Configure(641, 361, pelorn::vcam::kAvBgra), 0);
+    const std::vector<uint8_t> bgra(641 * 361 * 4, 60);
+    ASSERT_EQ(sink->Write(bgra.data(), bgra.size()), 0);
+
+    ASSERT_EQ(log.formatsAsked.size(), 1u);
+    const v4l2_pix_format& asked = log.formatsAsked[0].fmt.pix;
+    EXPECT_EQ(asked.width, 641u);
+    EXPECT_EQ(asked.height, 361u);
+    EXPECT_EQ(asked.pixelformat, GetParam().fourcc);
+    EXPECT_EQ(asked.bytesperline, GetParam().bytesPerLine);
+    EXPECT_EQ(asked.sizeimage, GetParam().sizeImage);
+    ASSERT_EQ(log.writes.size(), 1u);
+    EXPECT_EQ(log.writes[0].size(), GetParam().sizeImage);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Choices, V4l2PixTest,
+    ::testing::Values(
+        TPixCase{"yuyv", pelorn::vcam::kAvYuyv422, V4L2_PIX_FMT_YUYV, 642 * 2, 642 * 2 * 361},
+        TPixCase{"i420", pelorn::vcam::kAvYuv420p, V4L2_PIX_FMT_YUV420, 642, 642 * 361 + 642 * 181},
+        TPixCase{"nv12", pelorn::vcam::kAvNv12, V4L2_PIX_FMT_NV12, 642, 642 * 361 + 642 * 181},
+        TPixCase{"rgb24", pelorn::vcam::kAvRgb24, V4L2_PIX_FMT_RGB24, 641 * 3, 641 * 3 * 361},
+        TPixCase{"same", TOutputChoice::kSameFormat, V4L2_PIX_FMT_ABGR32, 641 * 4, 641 * 4 * 361}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct TRefusal {
+    const char* name;
+    std::function<int(v4l2_format&)> answer;
+    int error;
+    const char* described;
+};
+
+class V4l2RefusalTest : public ::testing::TestWithParam<TRefusal> {};
+
+TEST_P(V4l2RefusalTest, ARefusedFormatIsReportedAndNothingIsWritten) {
+    TFakeDevice::TLog log;
+    auto device = std::make_unique<TFakeDevice>(&log);
+    device->answer = GetParam().answer;
+    auto sink = ConvertingSink(std::move(device), {pelorn::vcam::kAvYuyv422, 64, 8});
+    EXPECT_EQ(sink->Prepare(), GetParam().error);
+    EXPECT_STREQ(pelorn::vcam::DescribeOutputError(GetParam().error), GetParam().described);
+    EXPECT_EQ(sink->Configure(64, 8, pelorn::vcam::kAvBgra), GetParam().error);
+    const std::vector<uint8_t> bgra(64 * 8 * 4);
+    EXPECT_EQ(sink->Write(bgra.data(), bgra.size()), EAGAIN);
+    EXPECT_EQ(sink->Repeat(TRepeat::Slate), EAGAIN);
+    EXPECT_TRUE(log.writes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, V4l2RefusalTest,
+    ::testing::Values(TRefusal{"OtherFourcc",
+                               [](v4l2_format& f) {
+                                   f.fmt.pix.pixelformat = V4L2_PIX_FMT_MJPEG;
+                                   return 0;
+                               },
+                               EINVAL, "the format is refused"},
+                      TRefusal{"HeldByAnotherWriter", [](v4l2_format&) { return EBUSY; }, EBUSY,
+                               "another writer holds the device"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(V4l2SinkTest, PlanarLinesArePaddedToTheDevicesLineLength) {
+    TFakeDevice::TLog log;
+    auto device = std::make_unique<TFakeDevice>(&log);
+    device->answer = [](v4l2_format& format) {
+        format.fmt.pix.bytesperline = 16;
+        format.fmt.pix.sizeimage = 16 * 2 + 16 * 1;
+        return 0;
+    };
+    TV4l2Sink sink(std::make_unique<TV4l2Output>(std::move(device)));
+    ASSERT_EQ(sink.Configure(6, 2, pelorn::vcam::kAvYuv420p), 0);
+    // Y 6 x 2, U 3 x 1, V 3 x 1
+    const std::vector<uint8_t> i420 = {1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 3, 3, 3, 4, 4, 4};
+    ASSERT_EQ(sink.Write(i420.data(), i420.size()), 0);
+    ASSERT_EQ(log.writes.size(), 1u);
+    const std::vector<uint8_t>& written = log.writes[0];
+    ASSERT_EQ(written.size(), 48u);
+    EXPECT_EQ(written[5], 1);
+    EXPECT_EQ(written[6], 0);
+    EXPECT_EQ(written[16], 2);
+    EXPECT_EQ(written[32], 3);  // U lines are 8 long
+    EXPECT_EQ(written[35], 0);
+    EXPECT_EQ(written[40], 4);
+}
+
+TEST(ConvertingSinkTest, TheDeviceKeepsItsFormatWhenTheEngineChangesAndShowsTheSlateWhenAsked) {
+    TFakeDevice::TLog log;
+    auto sink = ConvertingSink(std::make_unique<TFakeDevice>(&log), {pelorn::vcam::kAvYuyv422, 0, 0});
+    ASSERT_EQ(sink->Configure(4, 2, pelorn::vcam::kAvBgra), 0);
+    const std::vector<uint8_t> white(4 * 2 * 4, 255);
+    ASSERT_EQ(sink->Write(white.data(), white.size()), 0);
+    ASSERT_EQ(sink->Repeat(TRepeat::LastPicture), 0);
+    ASSERT_EQ(sink->Configure(8, 4, pelorn::vcam::kAvYuyv422), 0);
+    const std::vector<uint8_t> yuyv(8 * 4 * 2, 128);
+    ASSERT_EQ(sink->Write(yuyv.data(), yuyv.size()), 0);
+    ASSERT_EQ(sink->Repeat(TRepeat::Slate), 0);
+
+    EXPECT_EQ(log.formatsAsked.size(), 1u);
+    ASSERT_EQ(log.writes.size(), 4u);
+    EXPECT_EQ(log.writes[1], log.writes[0]);
+    EXPECT_EQ(log.writes[0][0], 235);  // white
+    EXPECT_EQ(log.writes[2].size(), 4u * 2 * 2);
+    EXPECT_EQ(log.writes[3], (std::vector<uint8_t>{37, 128, 37, 128, 37, 128, 37, 128,
+                                                    37, 128, 37, 128, 37, 128, 37, 128}));
+}
+
+struct TPickCase {
+    const char* name;
+    std::vector<TV4l2Node> nodes;
+    int error;
+    const char* path;
+};
+
+class PickOutputNodeTest : public ::testing::TestWithParam<TPickCase> {};
+
+TEST_P(PickOutputNodeTest, PicksTheLabelledNodeOrTheOnlyOne) {
+    std::string path = "unset";
+    EXPECT_EQ(PickOutputNode(GetParam().nodes, "Quindle Camera", &path), GetParam().error);
+    EXPECT_EQ(path, GetParam().path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Nodes, PickOutputNodeTest,
+    ::testing::Values(
+        TPickCase{"Labelled", {{"/dev/video4", "Other"}, {"/dev/video7", "Quindle Camera"}}, 0, "/dev/video7"},
+        TPickCase{"OnlyOne", {{"/dev/video4", "Dummy video device (0x0000)"}}, 0, "/dev/video4"},
+        TPickCase{"None", {}, ENODEV, "unset"},
+        TPickCase{"SeveralUnlabelled", {{"/dev/video4", "A"}, {"/dev/video5", "B"}}, ENOTUNIQ, "unset"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(V4l2OutputTest, NodesThatAreNoVideoOutputsAreNotListed) {
+    char dir[] = "/tmp/qndl-nodes-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    for (const char* name : {"video0", "video12", "media0"}) std::ofstream(std::string(dir) + "/" + name) << "x";
+    EXPECT_TRUE(ListOutputNodes(dir).empty());
+    EXPECT_TRUE(ListOutputNodes(std::string(dir) + "/missing").empty());
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -1,24 +1,18 @@
 // qndl-vcam as a child process against a writer in the test.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "engine/VCamWriter.h"
 #include "platform/PerfCounter.h"
+#include "tests/ChildProcess.h"
 #include "tests/vcam/VCamTestSupport.h"
-
-extern char** environ;
 
 namespace pelorn {
 namespace {
@@ -29,64 +23,34 @@ using namespace vcam::test;
 constexpr int kBgra = 28;
 constexpr int kYuyv = 1;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+using testsupport::ReadWholeFile;
+
+// ffprobe's key=value lines for the first video stream of `input`.
+std::string Probe(const std::string& input) {
+    const std::string command = std::string(FFPROBE_PATH) +
+                                " -v error -count_frames -select_streams v:0 -show_entries "
+                                "stream=pix_fmt,width,height,nb_read_frames -of default=nw=1 " +
+                                input + " 2>&1";
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    pclose(pipe);
+    return output;
 }
 
-class TConsumerProcess {
+// qndl-vcam with the given arguments.
+class TConsumerProcess : public testsupport::TChildProcess {
 public:
-    TConsumerProcess() = default;
-    ~TConsumerProcess() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    TConsumerProcess(const TConsumerProcess&) = delete;
-    TConsumerProcess& operator=(const TConsumerProcess&) = delete;
-
     bool Start(const std::vector<std::string>& args, const std::string& stderrPath) {
-        m_strStderr = stderrPath;
         std::vector<std::string> all{QNDL_VCAM_PATH};
         all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : all) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int error = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        return error == 0;
+        return TChildProcess::Start(all, stderrPath);
     }
-
-    void Signal(int signal) const { kill(m_pid, signal); }
-    // Returns once the child has stopped (SIGSTOP).
-    void Stop() const {
-        kill(m_pid, SIGSTOP);
-        int status = 0;
-        waitpid(m_pid, &status, WUNTRACED);
-    }
-    // The exit status, 128 + signal when a signal ended it, -1 when it is
-    // still running after the time-out.
-    int WaitForExit(int timeout_ms = 10000) {
-        int status = 0;
-        const bool ended = WaitUntil([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, timeout_ms);
-        if (!ended) return -1;
-        m_pid = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::string Stderr() const { return ReadFile(m_strStderr); }
     bool WaitForStderr(const std::string& text) const {
         return WaitUntil([&] { return Stderr().find(text) != std::string::npos; });
     }
-
-private:
-    pid_t m_pid = 0;
-    std::string m_strStderr;
 };
 
 class VCamConsumerProcessTest : public ::testing::Test {
@@ -143,7 +107,7 @@ TEST_F(VCamConsumerProcessTest, EveryFrameArrivesInOrderInTheRawOutput) {
 
     consumer.Signal(SIGTERM);
     EXPECT_EQ(consumer.WaitForExit(), 0);
-    const std::string raw = ReadFile(PathOf("out.raw"));
+    const std::string raw = ReadWholeFile(PathOf("out.raw"));
     constexpr size_t kFrameBytes = 64 * 8 * 4;
     ASSERT_EQ(raw.size(), 60 * kFrameBytes);
     for (size_t i = 0; i < 60; ++i) {
@@ -220,7 +184,7 @@ TEST_F(VCamConsumerProcessTest, AWriterThatRestartsWithAnotherFormatIsFollowed) 
 
     consumer.Signal(SIGTERM);
     EXPECT_EQ(consumer.WaitForExit(), 0);
-    const std::string raw = ReadFile(PathOf("out.raw"));
+    const std::string raw = ReadWholeFile(PathOf("out.raw"));
     ASSERT_EQ(raw.size(), 5u * 2048 + 5u * 256);
     EXPECT_EQ(raw.substr(4 * 2048, 2048), std::string(2048, '\x05'));
     EXPECT_EQ(raw.substr(5 * 2048, 256), std::string(256, '\x0b'));
@@ -271,7 +235,7 @@ TEST_F(VCamConsumerProcessTest, AY4mStreamCarriesTheFramesAsPlanarYuv) {
 
     consumer.Signal(SIGTERM);
     EXPECT_EQ(consumer.WaitForExit(), 0);
-    const std::string y4m = ReadFile(PathOf("out.y4m"));
+    const std::string y4m = ReadWholeFile(PathOf("out.y4m"));
     const std::string header = "YUV4MPEG2 W64 H8 F25:1 Ip A1:1 C444\n";
     constexpr size_t kFrame = 6 + 64 * 8 * 3;
     ASSERT_EQ(y4m.size(), header.size() + 3 * kFrame);
@@ -289,6 +253,100 @@ TEST_F(VCamConsumerProcessTest, BadOptionsAndADeviceThatIsNoVideoOutputFailAtOnc
     ASSERT_TRUE(noDevice.Start(Args({"--v4l2", PathOf("usage.txt")}), PathOf("err.txt")));
     EXPECT_EQ(noDevice.WaitForExit(), 1);
     EXPECT_NE(noDevice.Stderr().find("is no V4L2 video output"), std::string::npos);
+}
+
+struct TProbeCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string probeInput;  // before the path
+    std::string expected;
+};
+
+class VCamConvertedStreamTest : public VCamConsumerProcessTest,
+                                public ::testing::WithParamInterface<TProbeCase> {};
+
+// The stream goes through the same conversion as a device; ffprobe reads it
+// back with the format, size and frame count it should have.
+TEST_P(VCamConvertedStreamTest, FfprobeReadsTheConvertedStreamBack) {
+    TConsumerProcess consumer;
+    std::vector<std::string> args{"--out", PathOf("out")};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    ASSERT_TRUE(consumer.Start(Args(args), PathOf("err.txt")));
+    VCamWriter writer(m_names.mapping, m_names.event);
+    ASSERT_EQ(writer.Create(), 0);
+    writer.Reset(63, 8, kBgra);
+    TBlockView view;
+    ASSERT_EQ(view.Open(m_names.mapping), 0);
+    AVFrame* frame = NewFrame(63, 8, kBgra, 0x80);
+    WriteAndWait(writer, view, frame, 1, 7);
+
+    consumer.Signal(SIGTERM);
+    EXPECT_EQ(consumer.WaitForExit(), 0);
+    EXPECT_EQ(Probe(GetParam().probeInput + " " + PathOf("out")), GetParam().expected)
+        << consumer.Stderr();
+    av_frame_free(&frame);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, VCamConvertedStreamTest,
+    ::testing::Values(
+        TProbeCase{"RawYuyv", {"--pix", "yuyv"}, "-f rawvideo -pixel_format yuyv422 -video_size 63x8",
+                   "width=63\nheight=8\npix_fmt=yuyv422\nnb_read_frames=7\n"},
+        TProbeCase{"Y4mI420Scaled", {"--y4m", "--pix", "i420", "--size", "32x6"}, "",
+                   "width=32\nheight=6\npix_fmt=yuv420p\nnb_read_frames=7\n"},
+        TProbeCase{"Y4mYuyv", {"--y4m", "--pix", "yuyv"}, "",
+                   "width=63\nheight=8\npix_fmt=yuv422p\nnb_read_frames=7\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// While the writer is silent the last picture is written again at the frame
+// rate, then the dark slate; SIGTERM still ends the run at once.
+TEST_F(VCamConsumerProcessTest, ASilentWriterGetsItsLastPictureRepeatedThenTheSlate) {
+    TConsumerProcess consumer;
+    ASSERT_TRUE(consumer.Start(Args({"--out", PathOf("out.yuv"), "--pix", "yuyv", "--repeat", "--fps", "30"}),
+                               PathOf("err.txt")));
+    VCamWriter writer(m_names.mapping, m_names.event);
+    TBlockView view;
+    ASSERT_NO_FATAL_FAILURE(StartWriter(writer, view));
+    AVFrame* frame = NewFrame(64, 8, kBgra);
+    WriteAndWait(writer, view, frame, 0x10, 1);
+    WriteAndWait(writer, view, frame, 0xF0, 1);
+
+    constexpr size_t kFrameBytes = 64 * 8 * 2;
+    const auto lastFrame = [&] {
+        const std::string yuv = ReadWholeFile(PathOf("out.yuv"));
+        const size_t whole = yuv.size() / kFrameBytes * kFrameBytes;
+        return whole == 0 ? std::string() : yuv.substr(whole - kFrameBytes, kFrameBytes);
+    };
+    std::string slate(kFrameBytes, '\x80');
+    for (size_t i = 0; i < kFrameBytes; i += 2) slate[i] = 37;
+    ASSERT_TRUE(WaitUntil([&] { return lastFrame() == slate; }))
+        << ReadWholeFile(PathOf("out.yuv")).size() << " bytes; " << consumer.Stderr();
+    consumer.Signal(SIGTERM);
+    EXPECT_EQ(consumer.WaitForExit(), 0);
+
+    const std::string yuv = ReadWholeFile(PathOf("out.yuv"));
+    ASSERT_EQ(yuv.size() % kFrameBytes, 0u);
+    const std::string second = yuv.substr(kFrameBytes, kFrameBytes);
+    size_t repeats = 0;
+    while ((repeats + 3) * kFrameBytes <= yuv.size() && yuv.substr((repeats + 2) * kFrameBytes, kFrameBytes) == second) {
+        ++repeats;
+    }
+    // 2 s of silence at 30 a second: about 58 repeats before the slate.
+    EXPECT_GE(repeats, 20u);
+    EXPECT_EQ(yuv.substr((repeats + 2) * kFrameBytes, kFrameBytes), slate);
+    EXPECT_NE(consumer.Stderr().find("total read 2 "), std::string::npos) << consumer.Stderr();
+    av_frame_free(&frame);
+}
+
+TEST_F(VCamConsumerProcessTest, BadDeviceChoicesFailAtOnceWithTheirReason) {
+    TConsumerProcess missing;
+    ASSERT_TRUE(missing.Start(Args({"--v4l2", PathOf("video99")}), PathOf("missing.txt")));
+    EXPECT_EQ(missing.WaitForExit(), 1);
+    EXPECT_NE(missing.Stderr().find("no such device node"), std::string::npos) << missing.Stderr();
+    TConsumerProcess badPix;
+    ASSERT_TRUE(badPix.Start(Args({"--v4l2", "auto", "--pix", "mjpeg"}), PathOf("pix.txt")));
+    EXPECT_EQ(badPix.WaitForExit(), 2);
+    EXPECT_NE(badPix.Stderr().find("--pix takes"), std::string::npos);
 }
 
 }  // namespace

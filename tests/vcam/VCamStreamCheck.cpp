@@ -1,5 +1,6 @@
-// vcam_stream_check WIDTH HEIGHT [MIN_FRAMES]: reads packed BGRA pictures
-// from standard input (qndl-vcam --out -) and the frame number each one
+// vcam_stream_check WIDTH HEIGHT [MIN_FRAMES [bgra|yuyv]]: reads packed BGRA
+// (or YUYV) pictures from standard input (qndl-vcam --out -) and the frame
+// number each one
 // carries in its top band: ten cells, each a sixteenth of the width wide and
 // a twelfth of the height high, white for a set bit and black otherwise
 // (lowest bit on the left). It checks that the numbers rise one by one.
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -36,27 +38,37 @@ struct TSequence {
     int64_t unreadable = 0;
 };
 
-// Mean green of a 9 x 9 patch around (x, y).
-int PatchGreen(const std::vector<uint8_t>& picture, int width, int x, int y) {
+// Where a pixel's brightness is: BGRA's green, YUYV's luma.
+struct TPacking {
+    int bytesPerPixel;
+    int brightnessByte;
+};
+
+// Mean brightness of a 9 x 9 patch around (x, y), on the scale 0..255 (luma
+// 16..235 reads as a little more contrasty; the thresholds allow for it).
+int PatchBrightness(const std::vector<uint8_t>& picture, const TPacking& packing, int width, int x,
+                    int y) {
     int sum = 0;
     for (int dy = -4; dy <= 4; ++dy) {
         for (int dx = -4; dx <= 4; ++dx) {
-            sum += picture[(static_cast<size_t>(y + dy) * width + (x + dx)) * 4 + 1];
+            const size_t pixel = static_cast<size_t>(y + dy) * width + (x + dx);
+            sum += picture[pixel * packing.bytesPerPixel + packing.brightnessByte];
         }
     }
     return sum / 81;
 }
 
 // The frame number, or -1 when a cell is neither clearly black nor white.
-int64_t FrameNumber(const std::vector<uint8_t>& picture, int width, int height) {
+int64_t FrameNumber(const std::vector<uint8_t>& picture, const TPacking& packing, int width,
+                    int height) {
     int64_t number = 0;
     const int y = height / (2 * kBandRows);
     for (int bit = 0; bit < kBits; ++bit) {
         const int x = (2 * bit + 1) * width / (2 * kCellsAcross);
-        const int green = PatchGreen(picture, width, x, y);
-        if (green > 170) {
+        const int brightness = PatchBrightness(picture, packing, width, x, y);
+        if (brightness > 170) {
             number |= int64_t{1} << bit;
-        } else if (green >= 85) {
+        } else if (brightness >= 85) {
             return -1;
         }
     }
@@ -88,22 +100,25 @@ void Follow(TSequence& sequence, int64_t number) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 || argc > 4) {
-        std::fprintf(stderr, "usage: vcam_stream_check WIDTH HEIGHT [MIN_FRAMES] < BGRA stream\n");
+    const bool yuyv = argc == 5 && std::strcmp(argv[4], "yuyv") == 0;
+    if (argc < 3 || argc > 5 || (argc == 5 && !yuyv && std::strcmp(argv[4], "bgra") != 0)) {
+        std::fprintf(stderr,
+                     "usage: vcam_stream_check WIDTH HEIGHT [MIN_FRAMES [bgra|yuyv]] < stream\n");
         return 2;
     }
     const int width = std::atoi(argv[1]);
     const int height = std::atoi(argv[2]);
-    const int64_t minFrames = argc == 4 ? std::atoll(argv[3]) : 1;
+    const int64_t minFrames = argc >= 4 ? std::atoll(argv[3]) : 1;
+    const TPacking packing = yuyv ? TPacking{2, 0} : TPacking{4, 1};
     if (width < kCellsAcross * 10 || height < kBandRows * 10) {
         std::fprintf(stderr, "vcam_stream_check: %dx%d is too small for the number band\n",
                      width, height);
         return 2;
     }
-    std::vector<uint8_t> picture(static_cast<size_t>(width) * height * 4);
+    std::vector<uint8_t> picture(static_cast<size_t>(width) * height * packing.bytesPerPixel);
     TSequence sequence;
     while (std::fread(picture.data(), 1, picture.size(), stdin) == picture.size()) {
-        Follow(sequence, FrameNumber(picture, width, height));
+        Follow(sequence, FrameNumber(picture, packing, width, height));
     }
     std::printf(
         "vcam_stream_check: frames %lld (numbers %lld..%lld), caught up after %lld waiting "

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end check of the virtual camera: a numbered clip played through the
 # engine by pelorn-play at 1920x1080 BGRA 30 fps with the virtual camera on,
-# read back by qndl-vcam for 20 s as a raw stream into vcam_stream_check.
+# read back by qndl-vcam for 20 s as a raw stream converted to YUYV, as a
+# device gets it by default, into vcam_stream_check.
 #
 #   e2e_vcam.sh PELORN_PLAY QNDL_VCAM VCAM_STREAM_CHECK CLIP [TABLE_CACHE]
 #
@@ -61,11 +62,12 @@ await_line '^playing ' 60 || fail "pelorn-play did not start"
 sleep 3  # the ring fills up with nobody reading
 
 mkfifo "$work/stream"
-"$check" $width $height $((read_seconds * fps / 10)) <"$work/stream" >"$work/check.log" &
+"$check" $width $height $((read_seconds * fps / 10)) yuyv <"$work/stream" >"$work/check.log" &
 checker=$!
 reader_start=$(now)
 "$vcam" --name "Global\\QndlShareMemT$QUINDLE_VCAM_SUFFIX" \
-    --event "Global\\KpEvtShowTestKp$QUINDLE_VCAM_SUFFIX" --out "$work/stream" 2>"$work/vcam.log" &
+    --event "Global\\KpEvtShowTestKp$QUINDLE_VCAM_SUFFIX" --out "$work/stream" --pix yuyv \
+    2>"$work/vcam.log" &
 consumer=$!
 sleep $read_seconds
 reader_stop=$(now)

@@ -1,4 +1,4 @@
-// pelorn-play: plays a media file through the engine without the console.
+// pelorn-play: plays a media file or a camera through the engine without the console.
 // It loads the engine library and drives it only through ICapMattEngine, as
 // the console does: create, list the parameters, Open the file, SetLayout,
 // SetParam, SetProcessFlags, then Stop and release. Every second it prints
@@ -16,6 +16,7 @@ extern "C" {
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -39,6 +40,10 @@ struct TPlayback {
     // the epoch) of its last change, stored before the state.
     std::atomic<int> cameraInUse{0};
     std::atomic<int64_t> cameraChangedAt{0};
+    // When Open returned and the first composed frame arrived (µs of FFmpeg's
+    // monotonic clock); 0 until then.
+    int64_t openReturnedAt = 0;
+    std::atomic<int64_t> firstFrameAt{0};
 };
 
 // The engine's output thread, once per composed frame.
@@ -46,6 +51,8 @@ long OnFrame(unsigned char* bytes, void* user, int cameraInUse) {
     const int64_t now = av_gettime_relative();
     auto* playback = static_cast<TPlayback*>(user);
     const auto* frame = reinterpret_cast<const AVFrame*>(bytes);
+    int64_t none = 0;
+    playback->firstFrameAt.compare_exchange_strong(none, now, std::memory_order_release);
     playback->stats.Add({frame->pkt_size, frame->pkt_dts, frame->pkt_pos, frame->pkt_duration, now});
     playback->writer->Offer(frame, playback->composed.fetch_add(1));
     if (cameraInUse != playback->cameraInUse.load(std::memory_order_relaxed)) {
@@ -96,11 +103,28 @@ int Fail(const char* step) {
     return 1;
 }
 
+// For a camera: how long Open took and how much later the first frame came.
+void PrintFirstFrame(const TPlayback& playback, int64_t openMs, bool& shown) {
+    const int64_t first = playback.firstFrameAt.load(std::memory_order_acquire);
+    if (shown || first == 0) return;
+    shown = true;
+    std::printf("open %lld ms, first frame %lld ms later\n", static_cast<long long>(openMs),
+                static_cast<long long>((first - playback.openReturnedAt) / 1000));
+    std::fflush(stdout);
+}
+
 TCapOpenParam OpenParamFor(const TPlayOptions& options) {
     TCapOpenParam param;
-    param.sources[0].kind = kCapSourceFile;
-    param.sources[0].name = options.file;
+    const bool camera = !options.camera.empty();
+    param.sources[0].kind = camera ? kCapSourceCamera : kCapSourceFile;
+    param.sources[0].name = camera ? options.camera : options.file;
     param.sources[1].kind = kCapSourceNone;
+    if (options.screen >= 0) {
+        // As the console fills it: the whole output.
+        param.sources[1].kind = kCapSourceScreen;
+        param.sources[1].name = std::to_string(options.screen);
+        param.sources[1].region = {0, 0, options.width - 1, options.height - 1};
+    }
     param.outWidth = static_cast<int16_t>(options.width);
     param.outHeight = static_cast<int16_t>(options.height);
     param.outFormat = static_cast<int16_t>(options.pixelFormat);
@@ -109,14 +133,16 @@ TCapOpenParam OpenParamFor(const TPlayOptions& options) {
 }
 
 // Until the frame count or the time is reached, or a signal arrives.
-void RunFor(const TPlayOptions& options, TPlayback& playback) {
+void RunFor(const TPlayOptions& options, TPlayback& playback, int64_t openMs) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     Clock::time_point nextLine = start + std::chrono::seconds(1);
     int second = 0;
     int cameraShown = 0;
+    bool firstFrameShown = options.camera.empty();
     while (!tools::g_stopRequested.load()) {
         PrintCameraChange(playback, cameraShown);
+        PrintFirstFrame(playback, openMs, firstFrameShown);
         const Clock::time_point now = Clock::now();
         const double elapsed = std::chrono::duration<double>(now - start).count();
         if (options.frames > 0 && playback.composed.load() >= options.frames) break;
@@ -145,6 +171,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     tools::InstallStopSignals();
+    if (!options.cameraStandin.empty()) setenv("QUINDLE_CAMERA_STANDIN", options.cameraStandin.c_str(), 1);
 
     TFrameWriter writer(options.rawOut, options.pngEvery, options.pngDir);
     if (!writer.Open(error)) {
@@ -161,7 +188,10 @@ int main(int argc, char** argv) {
     TCapParamList params;
     engine->GetParamList(&params);
     TCapOpenParam param = OpenParamFor(options);
-    if (engine->Open(&param) != 0) {
+    const int64_t openStart = av_gettime_relative();
+    const int opened = engine->Open(&param);
+    playback.openReturnedAt = av_gettime_relative();
+    if (opened != 0) {
         ReleaseInstance_ICapMattEngine(&engine);
         return Fail("Open");
     }
@@ -169,7 +199,7 @@ int main(int argc, char** argv) {
     const std::string warnings = common::ErrorTrail::Take();
     if (!warnings.empty()) std::fprintf(stderr, "pelorn-play: warning: %s\n", warnings.c_str());
     std::printf("playing %s (%dx%d, format %d, %d fps) as %dx%d %s at %d fps, flags 0x%x\n",
-                options.file.c_str(), param.actualFormat.width, param.actualFormat.height,
+                param.sources[0].name.c_str(), param.actualFormat.width, param.actualFormat.height,
                 param.actualFormat.pixelFormat, param.actualFormat.frameRate, options.width,
                 options.height, FormatName(options.pixelFormat), options.frameRate,
                 options.processFlags);
@@ -179,7 +209,7 @@ int main(int argc, char** argv) {
     for (const auto& [index, value] : options.params) engine->SetParam(value, index);
     engine->SetProcessFlags(static_cast<int>(options.processFlags));
 
-    RunFor(options, playback);
+    RunFor(options, playback, (playback.openReturnedAt - openStart) / 1000);
     engine->Stop();
     ReleaseInstance_ICapMattEngine(&engine);
     const bool written = writer.Finish(error);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <libyuv/convert.h>
 #include <libyuv/convert_argb.h>
 #include <libyuv/convert_from_argb.h>
 #include <libyuv/planar_functions.h>
@@ -29,7 +30,31 @@ int WriteAll(int fd, const uint8_t* bytes, size_t size) {
     return 0;
 }
 
-size_t ChromaWidth(int width, int format) { return format == 1 ? (width + 1) / 2 : width; }
+// The planes of a y4m frame: 4:2:2 for YUYV, 4:2:0 for I420 and NV12, 4:4:4
+// for the RGB formats; rows packed.
+TPictureLayout Y4mPlanes(int format, int width, int height) {
+    if (format == kAvYuv420p || format == kAvNv12) return LayoutOf(kAvYuv420p, width, height);
+    if (LayoutOf(format, width, height).planeCount != 1) return {};
+    const size_t chromaWidth = format == kAvYuyv422 ? (width + 1) / 2 : width;
+    TPictureLayout layout;
+    layout.planeCount = 3;
+    for (int plane = 0; plane < 3; ++plane) {
+        layout.rowBytes[plane] = layout.stride[plane] = plane == 0 ? width : chromaWidth;
+        layout.rows[plane] = height;
+        layout.offset[plane] = layout.bytes;
+        layout.bytes += layout.stride[plane] * height;
+    }
+    return layout;
+}
+
+const char* Y4mColourSpace(int format) {
+    switch (format) {
+        case kAvYuyv422: return "422";
+        case kAvYuv420p:
+        case kAvNv12: return "420jpeg";
+        default: return "444";
+    }
+}
 
 }  // namespace
 
@@ -48,43 +73,59 @@ int TStreamSink::Configure(int width, int height, int format) {
 }
 
 int TStreamSink::StartY4m(int width, int height, int format) {
-    if (format != 1 && format != 3 && format != 28) return EINVAL;
+    m_planes = Y4mPlanes(format, width, height);
+    if (m_planes.planeCount == 0) return EINVAL;
     m_nWidth = width;
     m_nHeight = height;
     m_nFormat = format;
     m_bMatchesStream = true;
-    const size_t lumaBytes = static_cast<size_t>(width) * height;
-    const size_t chromaBytes = ChromaWidth(width, format) * height;
-    m_frame.assign(kFrameMarkerBytes + lumaBytes + 2 * chromaBytes, 0);
+    m_frame.assign(kFrameMarkerBytes + m_planes.bytes, 0);
     std::memcpy(m_frame.data(), kFrameMarker, kFrameMarkerBytes);
-    if (format == 3) m_bgra.assign(lumaBytes * 4, 0);
+    if (format == kAvBgr24 || format == kAvRgb24) m_bgra.assign(static_cast<size_t>(width) * height * 4, 0);
 
     char header[128];
     const int length = std::snprintf(header, sizeof header, "YUV4MPEG2 W%d H%d F%d:1 Ip A1:1 C%s\n",
-                                     width, height, m_nFramesPerSecond, format == 1 ? "422" : "444");
+                                     width, height, m_nFramesPerSecond, Y4mColourSpace(format));
     return WriteAll(m_fd, reinterpret_cast<const uint8_t*>(header), static_cast<size_t>(length));
 }
 
 // libyuv names packed formats by their value as a little-endian word: its
 // "ARGB" is B, G, R, A in memory (our BGRA), "RGB24" is B, G, R (our BGR24),
-// "YUY2" is Y0 U Y1 V (our YUYV).
+// "RAW" is R, G, B (our RGB24), "YUY2" is Y0 U Y1 V (our YUYV).
 void TStreamSink::ConvertToPlanar(const uint8_t* pixels) {
     const int width = m_nWidth;
     const int height = m_nHeight;
-    const int chromaWidth = static_cast<int>(ChromaWidth(width, m_nFormat));
-    uint8_t* y = m_frame.data() + kFrameMarkerBytes;
-    uint8_t* u = y + static_cast<size_t>(width) * height;
-    uint8_t* v = u + static_cast<size_t>(chromaWidth) * height;
-    if (m_nFormat == 1) {
-        libyuv::YUY2ToI422(pixels, width * 2, y, width, u, chromaWidth, v, chromaWidth, width, height);
-        return;
+    uint8_t* planes[kMaxPlanes];
+    int32_t strides[kMaxPlanes];
+    PlanePointers(m_planes, m_frame.data() + kFrameMarkerBytes, planes, strides);
+    switch (m_nFormat) {
+        case kAvYuyv422:
+            libyuv::YUY2ToI422(pixels, static_cast<int>(LayoutOf(kAvYuyv422, width, height).stride[0]), planes[0], strides[0], planes[1], strides[1],
+                               planes[2], strides[2], width, height);
+            return;
+        case kAvYuv420p:
+            std::memcpy(planes[0], pixels, m_planes.bytes);
+            return;
+        case kAvNv12: {
+            const TPictureLayout nv12 = LayoutOf(kAvNv12, width, height);
+            libyuv::NV12ToI420(pixels, static_cast<int>(nv12.stride[0]), pixels + nv12.offset[1],
+                               static_cast<int>(nv12.stride[1]), planes[0], strides[0], planes[1],
+                               strides[1], planes[2], strides[2], width, height);
+            return;
+        }
+        default:
+            break;
     }
     const uint8_t* bgra = pixels;
-    if (m_nFormat == 3) {
+    if (m_nFormat == kAvBgr24) {
         libyuv::RGB24ToARGB(pixels, width * 3, m_bgra.data(), width * 4, width, height);
         bgra = m_bgra.data();
+    } else if (m_nFormat == kAvRgb24) {
+        libyuv::RAWToARGB(pixels, width * 3, m_bgra.data(), width * 4, width, height);
+        bgra = m_bgra.data();
     }
-    libyuv::ARGBToI444(bgra, width * 4, y, width, u, width, v, width, width, height);
+    libyuv::ARGBToI444(bgra, width * 4, planes[0], strides[0], planes[1], strides[1], planes[2],
+                       strides[2], width, height);
 }
 
 int TStreamSink::Write(const uint8_t* pixels, size_t size) {

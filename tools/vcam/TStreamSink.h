@@ -4,12 +4,14 @@
 #include <vector>
 
 #include "tools/vcam/IFrameSink.h"
+#include "tools/vcam/TPictureLayout.h"
 
 namespace pelorn::vcam {
 
 enum class TStreamKind {
     Raw,  // the packed pictures back to back, as they are in the slots
-    Y4m,  // YUV4MPEG2: YUYV as planar 4:2:2, BGR24 and BGRA as planar 4:4:4
+    Y4m,  // YUV4MPEG2: YUYV as planar 4:2:2, I420 and NV12 as planar 4:2:0, the
+          // RGB formats as planar 4:4:4
 };
 
 // A raw or YUV4MPEG2 stream into a file descriptor (standard output or a
@@ -41,8 +43,9 @@ private:
     int m_nHeight = 0;
     int m_nFormat = -1;
     bool m_bMatchesStream = false;
+    TPictureLayout m_planes;       // the y4m frame's planes, after the marker
     std::vector<uint8_t> m_frame;  // "FRAME\n" and the planes, allocated once per format
-    std::vector<uint8_t> m_bgra;   // BGR24 widened to BGRA on the way to 4:4:4
+    std::vector<uint8_t> m_bgra;   // BGR24 and RGB24 widened to BGRA on the way to 4:4:4
     int64_t m_nSkipped = 0;
 };
 

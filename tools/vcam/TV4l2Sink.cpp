@@ -8,11 +8,22 @@ namespace {
 
 bool PackingFor(int format, platform::TV4l2Packing* packing) {
     switch (format) {
-        case 1: *packing = platform::TV4l2Packing::Yuyv; return true;
-        case 3: *packing = platform::TV4l2Packing::Bgr24; return true;
-        case 28: *packing = platform::TV4l2Packing::Bgra; return true;
+        case kAvYuyv422: *packing = platform::TV4l2Packing::Yuyv; return true;
+        case kAvBgr24: *packing = platform::TV4l2Packing::Bgr24; return true;
+        case kAvBgra: *packing = platform::TV4l2Packing::Bgra; return true;
+        case kAvYuv420p: *packing = platform::TV4l2Packing::I420; return true;
+        case kAvNv12: *packing = platform::TV4l2Packing::Nv12; return true;
+        case kAvRgb24: *packing = platform::TV4l2Packing::Rgb24; return true;
         default: return false;
     }
+}
+
+bool SameLayout(const TPictureLayout& a, const TPictureLayout& b) {
+    if (a.planeCount != b.planeCount || a.bytes != b.bytes) return false;
+    for (int plane = 0; plane < a.planeCount; ++plane) {
+        if (a.stride[plane] != b.stride[plane] || a.offset[plane] != b.offset[plane]) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -23,8 +34,10 @@ int TV4l2Sink::Configure(int width, int height, int format) {
     if (width <= 0 || height <= 0 || !PackingFor(format, &packing)) return EINVAL;
     if (int error = m_pOutput->SetFormat(width, height, packing)) return error;
     const platform::TV4l2OutputFormat& agreed = m_pOutput->Format();
-    m_nPackedLine = static_cast<size_t>(width) * platform::TV4l2Output::BytesPerPixel(packing);
-    if (agreed.bytesPerLine == m_nPackedLine && agreed.sizeImage == m_nPackedLine * height) {
+    m_packed = LayoutOf(format, width, height);
+    m_device = LayoutOf(format, width, height, agreed.bytesPerLine);
+    m_device.bytes = agreed.sizeImage;
+    if (SameLayout(m_packed, m_device)) {
         m_padded.clear();
     } else {
         m_padded.assign(agreed.sizeImage, 0);
@@ -35,12 +48,14 @@ int TV4l2Sink::Configure(int width, int height, int format) {
 
 int TV4l2Sink::Write(const uint8_t* pixels, size_t size) {
     if (!m_bConfigured) return EAGAIN;
-    const platform::TV4l2OutputFormat& agreed = m_pOutput->Format();
-    if (size != m_nPackedLine * agreed.height) return EAGAIN;
+    if (size != m_packed.bytes) return EAGAIN;
     if (m_padded.empty()) return m_pOutput->WriteFrame(pixels, size);
-    for (uint32_t row = 0; row < agreed.height; ++row) {
-        std::memcpy(m_padded.data() + static_cast<size_t>(row) * agreed.bytesPerLine,
-                    pixels + row * m_nPackedLine, m_nPackedLine);
+    for (int plane = 0; plane < m_packed.planeCount; ++plane) {
+        for (int row = 0; row < m_packed.rows[plane]; ++row) {
+            std::memcpy(m_padded.data() + m_device.offset[plane] + row * m_device.stride[plane],
+                        pixels + m_packed.offset[plane] + row * m_packed.stride[plane],
+                        m_packed.rowBytes[plane]);
+        }
     }
     return m_pOutput->WriteFrame(m_padded.data(), m_padded.size());
 }

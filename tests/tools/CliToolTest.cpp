@@ -1,0 +1,57 @@
+// corvane-cli's command line: the options that stand for the console's
+// settings, and clear errors for bad ones.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/cli/TCliOptions.h"
+
+namespace corvane::cli {
+namespace {
+
+bool Parse(std::vector<const char*> args, TCliOptions& options, std::string& error) {
+    args.insert(args.begin(), "corvane-cli");
+    return ParseCliOptions(static_cast<int>(args.size()), args.data(), options, error);
+}
+
+TEST(CliOptionsTest, EveryOptionIsRead) {
+    TCliOptions options;
+    std::string error;
+    ASSERT_TRUE(Parse({"clip.mp4", "--size", "1920x1080", "--format", "bgra", "--fps", "25",
+                       "--seconds", "62", "--record-dir", "/r", "--types", "15", "--bitrate-index",
+                       "3", "--gop", "1", "--align", "500", "--push", "RTMP://h/live/s", "--push",
+                       "udp://127.0.0.1:9", "--push-size", "1280x720", "--audio", "tone", "--no-vcam"},
+                      options, error))
+        << error;
+    EXPECT_EQ(options.width, 1920);
+    EXPECT_EQ(options.pixelFormat, 28);
+    EXPECT_EQ(options.types, 15u);
+    EXPECT_EQ(options.bitrateIndex, 3);
+    EXPECT_EQ(options.alignMs, 500);
+    EXPECT_EQ(options.pushes.size(), 2u);
+    EXPECT_EQ(options.pushWidth, 1280);
+    EXPECT_EQ(options.audio, EAudioSource::kTone);
+    EXPECT_FALSE(options.virtualCamera);
+}
+
+class CliBadOptionTest : public testing::TestWithParam<std::vector<const char*>> {};
+
+TEST_P(CliBadOptionTest, IsRefusedWithAReason) {
+    TCliOptions options;
+    std::string error;
+    EXPECT_FALSE(Parse(GetParam(), options, error));
+    EXPECT_FALSE(error.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CliBadOptionTest,
+    testing::Values(std::vector<const char*>{}, std::vector<const char*>{"a.mp4", "--types", "16"},
+                    std::vector<const char*>{"a.mp4", "--push", "rtsp://h/x"},
+                    std::vector<const char*>{"a.mp4", "--audio", "mic"},
+                    std::vector<const char*>{"a.mp4", "--bitrate-index", "6"},
+                    std::vector<const char*>{"a.mp4", "--push-size"}));
+
+}  // namespace
+}  // namespace corvane::cli
