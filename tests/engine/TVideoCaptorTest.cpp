@@ -69,7 +69,7 @@ protected:
         unsetenv("QUINDLE_CAMERA_STANDIN");
         ErrorTrail::Take();
     }
-    void UseStandin(const std::string& spec) { setenv("QUINDLE_CAMERA_STANDIN", spec.c_str(), 1); }
+    void UseStandin(const std::string& camera) { setenv("QUINDLE_CAMERA_STANDIN", camera.c_str(), 1); }
 
     TCamOpenParam Param(int width, int height, int rate = 30, int pixelFormat = -1) {
         TCamOpenParam param;
@@ -96,7 +96,7 @@ const char kRawStandin[] = "Cam|320x240@30|lavfi|testsrc2=size=320x240:rate=30,f
 
 struct TOpenCase {
     const char* label;
-    std::string spec;
+    std::string standin;
     int pixelFormat;     // requested
     int16_t delivered;   // the decoder's pixel format
 };
@@ -104,7 +104,7 @@ struct TOpenCase {
 class VideoCaptorOpenTest : public VideoCaptorTest, public testing::WithParamInterface<TOpenCase> {};
 
 TEST_P(VideoCaptorOpenTest, OpensDeliversAndMatches) {
-    UseStandin(GetParam().spec);
+    UseStandin(GetParam().standin);
     TCapVideoFormat actual{};
     ASSERT_EQ(Open(Param(320, 240, 30, GetParam().pixelFormat), &actual), 1) << ErrorTrail::Peek();
     EXPECT_EQ(actual.width, 320);

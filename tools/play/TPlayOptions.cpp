@@ -79,13 +79,13 @@ bool ParseCountArgument(const char* text, int& count) {
 }
 
 const char* PlayUsage() {
-    return "usage: pelorn-play FILE | --camera NAME|/dev/videoN | --camera-standin SPEC\n"
+    return "usage: pelorn-play FILE | --camera NAME|/dev/videoN | --camera-standin CAMERA\n"
            "                   [--size WxH] [--format bgr24|bgra|yuyv422] [--fps N]\n"
            "                   [--frames N | --seconds S] [--flags HEX] [--param INDEX=VALUE]...\n"
            "                   [--layout fullscreen|dual|custom] [--raw-out PATH]\n"
            "                   [--png-every N DIR] [--no-vcam] [--screen N]\n"
            "Plays FILE or a camera through the engine and prints one statistics line per\n"
-           "second. SPEC is NAME|WxH@FPS|FORMAT|URL: a stand-in camera NAME read through\n"
+           "second. CAMERA is NAME|WxH@FPS|FORMAT|URL: a stand-in camera NAME read through\n"
            "the FFmpeg input FORMAT from URL.\n"
            "Defaults: --size 1280x720 --format yuyv422 --fps 30 --seconds 10 --flags 80\n"
            "          --layout fullscreen.\n";
