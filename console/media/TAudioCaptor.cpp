@@ -176,10 +176,14 @@ void TAudioCapture::Run() {
 
 bool TAudioCapture::Deliver(AVFrame* frame) {
     const AVRational timeBase = input->streams[streamIndex]->time_base;
-    const int64_t pts =
+    // The clocks' offset is read anew for every frame and was read once for
+    // the start: a few microseconds apart, the first frame could otherwise
+    // land before the stream's start.
+    const int64_t pts = std::max(
+        record->start_time,
         frame->pts == AV_NOPTS_VALUE
             ? av_gettime_relative()
-            : RealtimeToMonotonic(av_rescale_q(frame->pts, timeBase, kMicroseconds));
+            : RealtimeToMonotonic(av_rescale_q(frame->pts, timeBase, kMicroseconds)));
     frame->pts = pts;
     frame->best_effort_timestamp = pts;
     frame->time_base = kMicroseconds;
