@@ -12,6 +12,7 @@
 #include "platform/FakeDisplayBackend.h"
 #include "platform/GammaResample.h"
 #include "platform/XDisplayBackend.h"
+#include "tests/support/XvfbSupport.h"
 
 extern char** environ;
 
@@ -120,7 +121,7 @@ TEST(XDisplayBackendTest, NoServerMeansNoDisplaysAndNoContext) {
 class XvfbTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string xvfb = FindProgram("Xvfb");
+        const std::string xvfb = quindle::test::FindProgram("Xvfb");
         if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed";
         // Xvfb picks a free display number itself and writes it to the pipe
         // once it accepts clients.
@@ -154,20 +155,6 @@ protected:
         int status = 0;
         waitpid(m_pid, &status, 0);
         m_pid = 0;
-    }
-
-    static std::string FindProgram(const std::string& name) {
-        const char* path = std::getenv("PATH");
-        std::string folders = path != nullptr ? path : "/usr/bin:/bin";
-        size_t start = 0;
-        while (start <= folders.size()) {
-            size_t end = folders.find(':', start);
-            if (end == std::string::npos) end = folders.size();
-            const std::string candidate = folders.substr(start, end - start) + "/" + name;
-            if (access(candidate.c_str(), X_OK) == 0) return candidate;
-            start = end + 1;
-        }
-        return {};
     }
 
     pid_t m_pid = 0;
