@@ -16,6 +16,7 @@ PACKAGES=(
   ffmpeg xvfb xauth x11-xserver-utils
   nginx libnginx-mod-rtmp
   pulseaudio pulseaudio-utils
+  qt6-base-dev fonts-wqy-microhei libcurl4-openssl-dev ca-certificates openssl
 )
 
 missing=()
