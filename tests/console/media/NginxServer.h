@@ -1,11 +1,13 @@
 #pragma once
 
-// An RTMP server for the push tests: nginx with its RTMP module on a free
-// port of 127.0.0.1, run from a configuration in the test's own folder and
-// recording every stream it receives there.
+// nginx on a free port of 127.0.0.1, run from a configuration in the test's
+// own folder. By default an RTMP server for the push tests (its RTMP module
+// loaded), recording every stream it receives there; a test may give its own
+// server blocks instead.
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,7 +20,11 @@ class TNginxServer {
 public:
     static constexpr int kAttempts = 5;
 
-    explicit TNginxServer(std::string folder) : m_strFolder(std::move(folder)) {
+    // The configuration's blocks for a port; empty: the RTMP server.
+    using TServerBlocks = std::function<std::string(int port)>;
+
+    explicit TNginxServer(std::string folder, TServerBlocks blocks = {})
+        : m_strFolder(std::move(folder)), m_fnBlocks(std::move(blocks)) {
         std::filesystem::create_directories(RecordFolder());
     }
 
@@ -72,17 +78,28 @@ public:
 private:
     void WriteConfig() const {
         std::ofstream config(m_strFolder + "/nginx.conf");
-        config << "load_module " << NGINX_RTMP_MODULE << ";\n"
-               << "daemon off;\nmaster_process off;\n"
+        if (!m_fnBlocks) config << RtmpModule();
+        config << "daemon off;\nmaster_process off;\n"
                << "pid " << m_strFolder << "/nginx.pid;\n"
                << "error_log " << m_strFolder << "/nginx.err warn;\n"
                << "events { worker_connections 64; }\n"
-               << "rtmp {\n  access_log off;\n  server {\n    listen 127.0.0.1:" << m_nPort << ";\n"
-               << "    application live {\n      live on;\n      record all;\n"
-               << "      record_path " << RecordFolder() << ";\n    }\n  }\n}\n";
+               << (m_fnBlocks ? m_fnBlocks(m_nPort) : RtmpBlocks());
+    }
+    static std::string RtmpModule() {
+#ifdef NGINX_RTMP_MODULE
+        return std::string("load_module ") + NGINX_RTMP_MODULE + ";\n";
+#else
+        return "";
+#endif
+    }
+    std::string RtmpBlocks() const {
+        return "rtmp {\n  access_log off;\n  server {\n    listen 127.0.0.1:" + std::to_string(m_nPort) +
+               ";\n    application live {\n      live on;\n      record all;\n      record_path " +
+               RecordFolder() + ";\n    }\n  }\n}\n";
     }
 
     std::string m_strFolder;
+    TServerBlocks m_fnBlocks;
     int m_nPort = 0;
     std::unique_ptr<testsupport::TChildProcess> m_pProcess;
 };
