@@ -129,6 +129,36 @@ TEST(DownloadTest, OtherSchemesFailWithoutTouchingAnything) {
     EXPECT_FALSE(fs::exists(console::PartialPath(target)));
 }
 
+TEST(DownloadTest, RedirectsStayWithinHttpAndHttps) {
+    TScriptedHttpServer server;
+    const auto redirect = [](const std::string& location) {
+        return upgradetest::TReply{"HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n"};
+    };
+    server.Serve("/moved", redirect(server.Url("/p")));
+    server.Serve("/to-ftp", redirect("ftp://127.0.0.1:" + std::to_string(server.Port()) + "/p"));
+    server.Serve("/p", Answer(200, "package"));
+    const fs::path target = MakeFolder("redirect") / "QndlSetup.exe";
+
+    EXPECT_FALSE(console::Download({}, server.Url("/to-ftp"), target));
+    EXPECT_FALSE(fs::exists(console::PartialPath(target)));
+    ASSERT_TRUE(console::Download({}, server.Url("/moved"), target));
+    EXPECT_EQ(testsupport::ReadWholeFile(target.string()), "package");
+}
+
+// The target's folder is missing (the ".part" cannot be made), or the target
+// is a folder with content (the ".part" cannot replace it).
+TEST(DownloadTest, UnwritableTargetFails) {
+    TScriptedHttpServer server;
+    server.Serve("/p", Answer(200, "package"));
+    const fs::path folder = MakeFolder("unwritable");
+    std::ofstream((MakeFolder("unwritable/QndlSetup.exe") / "keep").string()) << "kept";
+    for (const fs::path& target : {folder / "missing" / "QndlSetup.exe", folder / "QndlSetup.exe"}) {
+        EXPECT_FALSE(console::Download({}, server.Url("/p"), target)) << target;
+        EXPECT_FALSE(fs::exists(console::PartialPath(target))) << target;
+    }
+    EXPECT_EQ(testsupport::ReadWholeFile((folder / "QndlSetup.exe" / "keep").string()), "kept");
+}
+
 TEST(PackageLauncherTest, RunsTheDownloadedPackageAndNothingElse) {
     const fs::path home = MakeFolder("launch");
     const fs::path folder = MakeFolder("launch/a b'\"$(touch x);c");
@@ -144,6 +174,14 @@ TEST(PackageLauncherTest, RunsTheDownloadedPackageAndNothingElse) {
     // A spliced-in path would have run `touch x` before the package.
     for (const fs::path& place : {fs::current_path(), home, folder}) EXPECT_FALSE(fs::exists(place / "x"));
     EXPECT_EQ(fs::status(package).permissions() & fs::perms::all, fs::perms::owner_all);
+}
+
+TEST(PackageLauncherTest, ReportsWhatCannotStart) {
+    const fs::path folder = MakeFolder("unstartable");
+    EXPECT_FALSE(console::StartPackage(folder / "QndlSetup.exe"));  // no package
+    std::ofstream(folder / "QndlSetup.exe") << "#!/bin/sh\n";
+    setenv("SHELL", (folder / "no-shell").c_str(), 1);
+    EXPECT_FALSE(console::StartPackage(folder / "QndlSetup.exe"));
 }
 
 TEST(PackageLauncherTest, LeftoversAreRemoved) {
