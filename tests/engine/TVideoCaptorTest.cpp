@@ -305,3 +305,12 @@ TEST_F(VideoCaptorTest, APictureKeptPastStopHoldsItsSessionUntilReleased) {
 
 }  // namespace
 }  // namespace pelorn
+
+// A pooled picture buffer changes hands through FFmpeg's reference count,
+// whose atomics in libavutil the thread sanitizer does not see: when the
+// engine's worker lets go of a picture before the reader does, the reader's
+// release is the last, and the next copy into that buffer, or the pool's
+// freeing of it, looks unordered with the worker's reads.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:av_frame_copy\nrace:av_buffer_pool_uninit\n";
+}
