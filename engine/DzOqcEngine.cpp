@@ -452,7 +452,9 @@ void DzOqcEngine::ProcessOldest() {
     m_pOutFrame->pkt_dts = input->pkt_dts;
     m_pOutFrame->pkt_duration = input->pkt_duration;
     m_pOutFrame->pkt_size = input->pkt_size;
-    m_pOutFrame->opaque = input->opaque;
+    // A source's opaque may name something its opaque_ref keeps alive (a
+    // camera's stream): the output frame holds it too.
+    if (av_buffer_replace(&m_pOutFrame->opaque_ref, input->opaque_ref) >= 0) m_pOutFrame->opaque = input->opaque;
     m_pOutFrame->pkt_pos = m_nProcessMs;
 
     av_frame_unref(input);

@@ -40,6 +40,8 @@ public:
     // Whole milliseconds of the last successful Process, rounded.
     int32_t ProcessMs() const { return m_nProcessMs; }
     const TCompositor* Compositor() const { return m_pCompositor.get(); }
+    // What the screen capture last wrote, BGRA at the set-up size.
+    const uint8_t* Canvas() const { return m_pCanvas.get(); }
 
 private:
     int OpenScreen(int width, int height, int screen);

@@ -15,8 +15,9 @@ namespace pelorn {
 // A camera read through FFmpeg from the capture node its name selects: the
 // device options carry the requested size, rate and pixel format, Open proves
 // a first picture, and the reader thread decodes picture after picture into
-// the callback. Pictures handed over own their pixels, so receivers may keep
-// them after the camera is closed.
+// the callback. Pictures handed over own their pixels and hold the session
+// that made them, so receivers may keep them, and read the stream their
+// opaque names, after the camera is closed.
 //
 // Threads: Open, Start, Stop, GetState, GetFormat, MatchOpen and destruction
 // on the owner's thread; decoding and every callback on the reader.
@@ -43,7 +44,8 @@ public:
     AVStream* GetStream() override;
     TCapVideoFormat* MatchOpen(const char* deviceName, TCapVideoFormat* request) override;
 
-    // Sessions not yet freed, a detached reader's included.
+    // Sessions not yet freed: a detached reader's and those that pictures
+    // still hold included.
     static int LiveSessionCount();
 
     // Everything FFmpeg holds for one open camera, with the reader's flags.

@@ -50,4 +50,10 @@ foreach(size 1280x720 640x360 1920x1080 1920x480)
         -f lavfi -i testsrc2=size=${size}:rate=30:duration=0.5 ${quindle_x264})
 endforeach()
 
+# A grey box standing on a green backdrop, for the whole chain with a screen
+# behind it.
+quindle_test_clip(greenbox_1280x720_30.mkv
+    -f lavfi -i color=c=0x00ff00:size=1280x720:rate=30:duration=1
+    -vf drawbox=x=480:y=240:w=320:h=240:color=0x808080:t=fill ${quindle_x264})
+
 add_custom_target(engine_test_media DEPENDS ${quindle_test_clips})
