@@ -3,7 +3,8 @@
 # A/V alignment of corvane-cli's recordings of a captured input. The runner
 # plays a clip with a white frame at every whole second and records 14 s with
 # --audio qtest.monitor; av-beeps writes silence into the sink "qtest" of a
-# private PulseAudio server (through pacat), with a 50 ms beep at every whole
+# private PulseAudio server (through pacat, its samples due at their time),
+# with a 50 ms beep at every whole
 # second from the runner's first frame + 3 s. In each MP4 every beep onset
 # (silencedetect) is paired with the nearest white frame (signalstats); the
 # offset is beep minus picture. Prints each run's median and worst, then the
@@ -22,7 +23,7 @@ cli_pid="" beep_pid=""
 cleanup() {
   [ -n "$beep_pid" ] && kill "$beep_pid" 2>/dev/null || true
   [ -n "$cli_pid" ] && kill "$cli_pid" 2>/dev/null || true
-  rm -rf "$work"
+  [ -n "${AV_SYNC_KEEP:-}" ] && echo "kept $work" >&2 || rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -33,7 +34,7 @@ ffmpeg -nostdin -v error -f lavfi \
 # Offsets in ms of one recording, one per beep.
 offsets() {
   local file=$1
-  ffmpeg -nostdin -v error -i "$file" -an \
+  ffmpeg -nostdin -v error -i "$file" -an -fps_mode passthrough \
     -vf "signalstats,metadata=mode=print:key=lavfi.signalstats.YAVG:file=$work/luma.txt" -f null - 
   ffmpeg -nostdin -v info -i "$file" -vn -af silencedetect=noise=-30dB:duration=0.3 -f null - 2>&1 |
     sed -n 's/.*silence_end: \([0-9.]*\).*/\1/p' >"$work/onsets.txt"
@@ -70,7 +71,7 @@ for run in $(seq "$runs"); do
   first=$(sed -n 's/^first frame pkt_duration \([0-9]*\) us$/\1/p' "$rec/out")
   [ -n "$first" ] || { echo "run $run: the runner showed no frame" >&2; cat "$rec/err" >&2; exit 1; }
   "$beeps" $((first + 3000000)) 13 |
-    pacat --playback --device=qtest --format=s16le --rate=44100 --channels=2 --raw --latency-msec=10 &
+    pacat --playback --device=qtest --format=s16le --rate=44100 --channels=2 --raw --latency-msec=50 &
   beep_pid=$!
   wait "$cli_pid" || { echo "run $run: the runner failed" >&2; cat "$rec/err" >&2; exit 1; }
   cli_pid=""
@@ -78,7 +79,7 @@ for run in $(seq "$runs"); do
   beep_pid=""
   offsets "$rec"/*.mp4 >"$rec/offsets.txt"
   [ -s "$rec/offsets.txt" ] || { echo "run $run: no beep beside a white frame" >&2; exit 1; }
-  echo "run $run: $(stats <"$rec/offsets.txt")"
+  echo "run $run: $(stats <"$rec/offsets.txt"): $(tr '\n' ' ' <"$rec/offsets.txt")"
   cat "$rec/offsets.txt" >>"$work/all.txt"
 done
 summary=$(stats <"$work/all.txt")

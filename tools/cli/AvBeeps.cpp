@@ -3,10 +3,12 @@
 // (microseconds of the monotonic clock, as av_gettime_relative reads it) a
 // 50 ms 1 kHz beep at the start of every second, until SECONDS after START_US.
 //
-//   av-beeps START_US SECONDS | pacat --raw --latency-msec=10 ...
+//   av-beeps START_US SECONDS | pacat --raw --latency-msec=50 ...
 //
-// Each 10 ms block leaves when the clock reaches the block's first sample,
-// so a sample plays at its time plus the player's (small, steady) buffer.
+// Nothing is written for the first 300 ms, so that the player has connected
+// and no backlog piles up in the pipe. Then each 10 ms block leaves 50 ms
+// before its first sample is due: a player that starts once it holds 50 ms
+// (its latency) plays every sample at its time and never runs dry.
 
 #include <time.h>
 #include <unistd.h>
@@ -24,6 +26,8 @@ constexpr int kRate = 44100;
 constexpr int kBlockSamples = kRate / 100;
 constexpr int64_t kBeepUs = 50000;
 constexpr double kAmplitude = 0.5 * 32767;
+constexpr int64_t kQuietStartUs = 300000;
+constexpr int64_t kLeadUs = 50000;
 
 int64_t MonotonicUs() {
     timespec now{};
@@ -60,8 +64,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int64_t stopUs = startUs + static_cast<int64_t>(seconds * 1e6);
-    // The blocks' timeline starts now; sample n of it is due at firstUs + n / rate.
-    const int64_t firstUs = MonotonicUs();
+    // Sample n is due at firstUs + n / rate.
+    const int64_t firstUs = MonotonicUs() + kQuietStartUs + kLeadUs;
     std::vector<int16_t> block(2 * kBlockSamples);
     for (int64_t sample = 0;; sample += kBlockSamples) {
         const int64_t blockUs = firstUs + sample * 1000000 / kRate;
@@ -73,7 +77,7 @@ int main(int argc, char** argv) {
                 value = static_cast<int16_t>(kAmplitude * std::sin(2 * M_PI * 1000.0 * (us - startUs) / 1e6));
             block[2 * i] = block[2 * i + 1] = value;
         }
-        SleepUntilUs(blockUs);
+        SleepUntilUs(blockUs - kLeadUs);
         if (!WriteAll(block.data(), block.size() * sizeof(int16_t))) return 1;
     }
     return 0;
