@@ -36,8 +36,11 @@ offsets() {
   local file=$1
   ffmpeg -nostdin -v error -i "$file" -an -fps_mode passthrough \
     -vf "signalstats,metadata=mode=print:key=lavfi.signalstats.YAVG:file=$work/luma.txt" -f null - 
+  # An onset is a silence's end that another silence follows: the file's
+  # end also ends a silence.
   ffmpeg -nostdin -v info -i "$file" -vn -af silencedetect=noise=-30dB:duration=0.3 -f null - 2>&1 |
-    sed -n 's/.*silence_end: \([0-9.]*\).*/\1/p' >"$work/onsets.txt"
+    awk '/silence_end:/ { split($0, e, "silence_end: "); split(e[2], t, " "); onset = t[1] }
+         /silence_start:/ { if (onset != "") print onset; onset = "" }' >"$work/onsets.txt"
   awk -v onsets="$work/onsets.txt" '
     /^frame:/ { split($3, t, ":"); time = t[2] }
     /YAVG=/ { split($0, v, "="); if (v[2] > 128) flash[n++] = time }
