@@ -67,7 +67,7 @@ for run in $(seq "$runs"); do
     --size 640x360 --fps 30 --no-vcam >"$rec/out" 2>"$rec/err" &
   cli_pid=$!
   for _ in $(seq 600); do
-    grep -q '^first frame pkt_duration' "$rec/out" && break
+    grep -qs '^first frame pkt_duration' "$rec/out" && break
     kill -0 "$cli_pid" 2>/dev/null || break
     sleep 0.05
   done
