@@ -28,6 +28,7 @@ public:
 
 private:
     int QueryCap(v4l2_capability& capability) const {
+        if (m_node.queryCapError != 0) return m_node.queryCapError;
         capability = {};
         std::snprintf(reinterpret_cast<char*>(capability.card), sizeof(capability.card), "%s",
                       m_node.cardName.c_str());

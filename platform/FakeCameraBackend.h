@@ -46,6 +46,7 @@ struct TFakeCameraNode {
     std::string cardName;
     bool capture = true;  // false: a metadata node of the same card
     int openError = 0;    // errno the open fails with
+    int queryCapError = 0;  // errno VIDIOC_QUERYCAP fails with (a v4l-subdev node)
     std::vector<TFakeFormat> formats;
     // What FFmpeg reads for it: one input per open, the last one for every
     // later open.

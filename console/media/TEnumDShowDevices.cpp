@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "console/media/AudioSources.h"
+#include "platform/CaptureDevices.h"
 #include "platform/DebugOutput.h"
 
 namespace console {
@@ -26,8 +27,6 @@ void CopyCut(const std::string& text, char* out) {
 // left out, since a cut name would open another device or none.
 int32_t Fill(const CaptureDeviceWalk& walk, char (*names)[TDShowDeviceList::kNameBytes],
              char (*altNames)[TDShowDeviceList::kNameBytes]) {
-    if (!walk)
-        return 0;
     std::vector<TCaptureDevice> devices;
     walk(&devices);
     int32_t count = 0;
@@ -46,7 +45,7 @@ int32_t Fill(const CaptureDeviceWalk& walk, char (*names)[TDShowDeviceList::kNam
 }  // namespace
 
 TEnumDShowDevices::TEnumDShowDevices(CaptureDeviceWalk videoWalk, CaptureDeviceWalk audioWalk)
-    : m_videoWalk(std::move(videoWalk)),
+    : m_videoWalk(videoWalk ? std::move(videoWalk) : &TEnumDShowDevices::WalkCameraNodes),
       m_audioWalk(audioWalk ? std::move(audioWalk) : &TEnumDShowDevices::WalkAudioSources) {}
 
 void TEnumDShowDevices::Enumerate(TDShowDeviceList* list) const {
@@ -58,6 +57,12 @@ void TEnumDShowDevices::Enumerate(TDShowDeviceList* list) const {
         platform::DebugOutput("\n\nTEnumDShowDevices Retry\n\n");
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+void TEnumDShowDevices::WalkCameraNodes(std::vector<TCaptureDevice>* devices) {
+    devices->clear();
+    for (platform::TCaptureNode& node : platform::ListCaptureNodes())
+        devices->push_back({std::move(node.cardName), std::move(node.path)});
 }
 
 void TEnumDShowDevices::WalkAudioSources(std::vector<TCaptureDevice>* devices) {

@@ -34,12 +34,15 @@ class TEnumDShowDevices {
 public:
     static constexpr int kAttempts = 4;
 
-    // Without a video walk the camera list stays empty.
+    // Without walks of its own it lists the capture nodes and the audio
+    // sources of the machine.
     explicit TEnumDShowDevices(CaptureDeviceWalk videoWalk = {}, CaptureDeviceWalk audioWalk = {});
 
     // Up to four attempts, until both kinds have devices.
     void Enumerate(TDShowDeviceList* list) const;
 
+    // The video capture nodes in node order: card name, node path.
+    static void WalkCameraNodes(std::vector<TCaptureDevice>* devices);
     // The audio inputs: the default source first, sink monitors last.
     static void WalkAudioSources(std::vector<TCaptureDevice>* devices);
 

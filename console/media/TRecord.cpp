@@ -354,7 +354,10 @@ int32_t TRecord::PushAudio(AVFrame* frame) {
             return 0;
         }
     }
-    if (m_pAudioQueue->Push(frame, frame->pts))
+    // The queued copy carries its capture time on the monotonic clock, from
+    // which the worker measures the latency; the encoder counts samples and
+    // never reads it.
+    if (m_pAudioQueue->Push(frame, t))
         m_counters.NoteQueueDepth(m_counters.audioQueueMax, m_pAudioQueue->Count());
     else
         m_counters.CountAudioDrop(EDropCause::kQueueFull);
@@ -446,6 +449,7 @@ void TRecord::EncodeQueuedAudio() {
     while (AVFrame* frame = m_pAudioQueue ? m_pAudioQueue->Front() : nullptr) {
         int count = 0;
         if (const int16_t* samples = ToS16(frame, &count)) {
+            m_counters.AddAudioLatency(static_cast<double>(av_gettime_relative() - frame->pts) / 1000.0);
             FeedAudio(samples, count);
             m_counters.audioEncoded.fetch_add(1, std::memory_order_relaxed);
         } else {

@@ -42,6 +42,9 @@ struct TRecordStats {
     int audioQueueMax = 0;
     double encodeMsMedian = 0;
     double encodeMsP99 = 0;
+    // From an audio frame's capture time to its samples reaching the encoder.
+    double audioLatencyMsMedian = 0;
+    double audioLatencyMsP99 = 0;
     std::vector<TOutputStats> outputs;
 
     int64_t VideoDrops() const;
@@ -53,11 +56,14 @@ class TRecordCounters {
 public:
     static constexpr int kEncodeBins = 2000;  // 0.1 ms each
     static constexpr double kEncodeBinMs = 0.1;
+    static constexpr int kLatencyBins = 2000;  // 0.5 ms each
+    static constexpr double kLatencyBinMs = 0.5;
 
     void CountVideoDrop(EDropCause cause) { Bump(m_videoDrops[static_cast<int>(cause)]); }
     void CountAudioDrop(EDropCause cause) { Bump(m_audioDrops[static_cast<int>(cause)]); }
     void NoteQueueDepth(std::atomic<int>& maximum, int depth);
     void AddEncodeTime(double ms);
+    void AddAudioLatency(double ms);
     void Reset();
     void Fill(TRecordStats* stats) const;
 
@@ -70,6 +76,7 @@ private:
     std::array<std::atomic<int64_t>, static_cast<int>(EDropCause::kCount)> m_videoDrops{};
     std::array<std::atomic<int64_t>, static_cast<int>(EDropCause::kCount)> m_audioDrops{};
     std::array<std::atomic<uint32_t>, kEncodeBins> m_encodeBins{};
+    std::array<std::atomic<uint32_t>, kLatencyBins> m_latencyBins{};
 };
 
 }  // namespace console

@@ -298,6 +298,13 @@ int ReadString(char16_t* buffer, size_t bufferBytes, std::string_view valueName,
     return 1;
 }
 
+bool IsStored(std::string_view valueName, std::string_view subkey) {
+    TRegKey key;
+    platform::RegType type{};
+    return OpenForRead(subkey, &key) && key.QueryType(valueName, &type) == platform::kRegOk &&
+           (type == platform::RegType::Dword || type == platform::RegType::String);
+}
+
 int WriteString(std::u16string_view text, std::string_view valueName, std::string_view subkey) {
     TRegKey key;
     const int result = OpenForWrite(subkey, &key);

@@ -43,6 +43,10 @@ int ReadString(char16_t* buffer, size_t bufferBytes, std::string_view valueName,
 // The registry's result code, 0 on success; an empty subkey is the root.
 int WriteString(std::u16string_view text, std::string_view valueName, std::string_view subkey);
 
+// True when the value is stored as a dword or a string: a read gives the
+// stored setting rather than its default.
+bool IsStored(std::string_view valueName, std::string_view subkey);
+
 // Writes the Name of template n, creating its key. 1 on success, 0 on failure.
 int RenameTemplate(std::u16string_view name, int n);
 

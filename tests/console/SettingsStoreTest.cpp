@@ -8,6 +8,8 @@
 #include <random>
 #include <string>
 
+#include <sqlite3.h>
+
 #include "console/services/SettingsStore.h"
 #include "platform/Registry.h"
 
@@ -175,6 +177,46 @@ TEST_F(SettingsStoreTest, AnUnwritableHiveFailsWritesAndReadsDefaults) {
     ReadClient(&w, &h, &fps, &fmt);
     EXPECT_EQ(w, 1280);
 }
+
+// A hive that refuses one value name, whatever the key.
+void RefuseValue(const std::string& valueName) {
+    ASSERT_EQ(WriteString(u"x", "EXE", ""), 0);  // the hive exists from here on
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(platform::RegistryHiveFile(RegHive::LocalMachine).c_str(), &db), SQLITE_OK);
+    const std::string sql = "CREATE TRIGGER refuse BEFORE INSERT ON vals WHEN NEW.name = '" + valueName +
+                            "' BEGIN SELECT RAISE(ABORT, 'refused'); END;";
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
+struct PartialWriteCase {
+    const char* refused;
+    std::function<bool()> write;
+    const char* subkey;
+    const char* keptValue;  // written after the refused one
+};
+
+class PartialWriteTest : public SettingsStoreTest, public ::testing::WithParamInterface<PartialWriteCase> {};
+
+// One refused value fails the whole call; the others are written.
+TEST_P(PartialWriteTest, OneFailedValueFailsTheCall) {
+    RefuseValue(GetParam().refused);
+    EXPECT_FALSE(GetParam().write());
+    TRegKey key;
+    ASSERT_EQ(key.Open(RegHive::LocalMachine, std::string("SOFTWARE\\Quindle\\") + GetParam().subkey,
+                       RegAccess::Read),
+              platform::kRegOk);
+    platform::RegType type{};
+    EXPECT_EQ(key.QueryType(GetParam().keptValue, &type), platform::kRegOk);
+    EXPECT_NE(key.QueryType(GetParam().refused, &type), platform::kRegOk);
+}
+
+const std::u16string_view kThree[] = {u"rtmp://a", u"rtmp://b", u"rtmp://c"};
+INSTANTIATE_TEST_SUITE_P(
+    Groups, PartialWriteTest,
+    ::testing::Values(PartialWriteCase{"Height", [] { return WriteClient(640, 360, 25, 1); }, "Client", "Pixelfmt"},
+                      PartialWriteCase{"BytesRate", [] { return WriteRecord(0, 3, 50, 2); }, "Record", "FileExt"},
+                      PartialWriteCase{"Addr2", [] { return WriteRtmp(1, kThree, kThree); }, "RTMP", "Name3"}));
 
 TEST_F(SettingsStoreTest, ARecordThatCannotBeStoredIsRefused) {
     TCapLayout layout = DefaultTemplate(2);

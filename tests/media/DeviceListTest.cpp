@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,7 @@ extern "C" {
 }
 
 #include "console/media/PixFmtName.h"
+#include "platform/FakeCameraBackend.h"
 #include "tests/media/PulseTestSupport.h"
 
 namespace console {
@@ -98,6 +100,43 @@ TEST(ListingTest, ALongAlternativeNameIsSkippedAndALongFriendlyNameCut) {
     EXPECT_EQ(std::string(list.audioNames[0]), std::string(254, 'f'));  // not inside a character
     EXPECT_EQ(std::string(list.audioAltNames[0]), std::string(255, 'y'));
     EXPECT_STREQ(list.audioNames[1], "c");
+}
+
+class CameraListingTest : public ::testing::Test {
+protected:
+    void SetUp() override { platform::InstallCameraBackend(&m_fake); }
+    void TearDown() override { platform::InstallCameraBackend(nullptr); }
+
+    void AddNode(std::string path, std::string card, bool capture = true, int queryCapError = 0) {
+        platform::TFakeCameraNode node;
+        node.path = std::move(path);
+        node.cardName = std::move(card);
+        node.capture = capture;
+        node.queryCapError = queryCapError;
+        m_fake.AddNode(std::move(node));
+    }
+
+    platform::TFakeCameraBackend m_fake;
+};
+
+// Capture nodes among metadata nodes, a sub-device that refuses the
+// capability query and a node whose path does not fit: the first twenty
+// capture nodes, in node order.
+TEST_F(CameraListingTest, ListsTheFirstTwentyCaptureNodesInOrder) {
+    AddNode("/dev/v4l-subdev0", "sensor", true, ENOTTY);
+    AddNode("/dev/" + std::string(300, 'v'), "Too long");
+    for (int i = 0; i < 22; ++i) {
+        AddNode("/dev/video" + std::to_string(2 * i), Numbered("Cam", i));
+        AddNode("/dev/video" + std::to_string(2 * i + 1), Numbered("Cam", i), false);
+    }
+    TDShowDeviceList list{};
+    TEnumDShowDevices({}, [](std::vector<TCaptureDevice>* devices) { *devices = {{"mic", "mic"}}; })
+        .Enumerate(&list);
+    ASSERT_EQ(list.videoCount, 20);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(list.videoNames[i], Numbered("Cam", i));
+        EXPECT_EQ(list.videoAltNames[i], "/dev/video" + std::to_string(2 * i));
+    }
 }
 
 struct PixFmtCase {

@@ -4,6 +4,7 @@
 # 1 kHz tone (capture it from "qtest.monitor"). The server lives in a
 # temporary folder, clients reach it only through PULSE_SERVER, autospawn is
 # off, and the user's own server is never touched. Exits with CMD's status.
+# WITH_PULSE_TONE=off leaves the sink silent for CMD's own sound.
 set -euo pipefail
 [ $# -ge 1 ] || { echo "usage: $0 CMD [ARG...]" >&2; exit 2; }
 
@@ -34,9 +35,11 @@ for _ in $(seq 100); do
 done
 pactl info >/dev/null 2>&1 || { echo "with-pulse: the server did not answer" >&2; exit 1; }
 
-ffmpeg -nostdin -loglevel quiet -f lavfi -i sine=frequency=1000:sample_rate=44100 -ac 2 -f s16le - 2>/dev/null |
-  pacat --playback --device=qtest --format=s16le --rate=44100 --channels=2 --raw 2>/dev/null &
-tone_pid=$!
+if [ "${WITH_PULSE_TONE:-on}" != off ]; then
+  ffmpeg -nostdin -loglevel quiet -f lavfi -i sine=frequency=1000:sample_rate=44100 -ac 2 -f s16le - 2>/dev/null |
+    pacat --playback --device=qtest --format=s16le --rate=44100 --channels=2 --raw 2>/dev/null &
+  tone_pid=$!
+fi
 
 set +e
 "$@"

@@ -22,14 +22,16 @@ TEST(CliOptionsTest, EveryOptionIsRead) {
     ASSERT_TRUE(Parse({"clip.mp4", "--size", "1920x1080", "--format", "bgra", "--fps", "25",
                        "--seconds", "62", "--record-dir", "/r", "--types", "15", "--bitrate-index",
                        "3", "--gop", "1", "--align", "500", "--push", "RTMP://h/live/s", "--push",
-                       "udp://127.0.0.1:9", "--push-size", "1280x720", "--audio", "tone", "--no-vcam"},
+                       "udp://127.0.0.1:9", "--push-size", "1280x720", "--feed", "tone", "--template", "3", "--no-vcam"},
                       options, error))
         << error;
     EXPECT_EQ(options.width, 1920);
     EXPECT_EQ(options.pixelFormat, 28);
     EXPECT_EQ(options.types, 15u);
     EXPECT_EQ(options.bitrateIndex, 3);
+    EXPECT_FALSE(options.pushBitrateIndex);
     EXPECT_EQ(options.alignMs, 500);
+    EXPECT_EQ(options.templateSlot, 3);
     EXPECT_EQ(options.pushes.size(), 2u);
     EXPECT_EQ(options.pushWidth, 1280);
     EXPECT_EQ(options.audio, EAudioSource::kTone);
@@ -49,7 +51,9 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, CliBadOptionTest,
     testing::Values(std::vector<const char*>{}, std::vector<const char*>{"a.mp4", "--types", "16"},
                     std::vector<const char*>{"a.mp4", "--push", "rtsp://h/x"},
-                    std::vector<const char*>{"a.mp4", "--audio", "mic"},
+                    std::vector<const char*>{"a.mp4", "--feed", "mic"},
+                    std::vector<const char*>{"a.mp4", "--audio", "mic", "--no-audio"},
+                    std::vector<const char*>{"a.mp4", "--template", "6"},
                     std::vector<const char*>{"a.mp4", "--bitrate-index", "6"},
                     std::vector<const char*>{"a.mp4", "--push-size"}));
 

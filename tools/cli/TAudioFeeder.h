@@ -30,7 +30,7 @@ public:
 
     // False with `error` when the file's audio cannot be read.
     bool Open(EAudioSource source, const std::string& file, std::string& error);
-    bool IsOpen() const { return m_source != EAudioSource::kNone; }
+    bool IsOpen() const { return m_source == EAudioSource::kFile || m_source == EAudioSource::kTone; }
     // The format the captor reports: AVSampleFormat, rate, channels.
     int SampleFormat() const { return m_nSampleFormat; }
     int SampleRate() const { return m_nSampleRate; }

@@ -41,11 +41,12 @@ void TRecorderReport::PrintSecond(const TRecordStats& now, double seconds, std::
 void TRecorderReport::PrintSummary(const TRecordStats& total, double seconds, std::FILE* out) const {
     std::fprintf(out,
                  "summary %s: video in %lld encoded %lld audio in %lld encoded %lld queue max %d/%d "
-                 "encode ms median %.1f p99 %.1f drops(v/a)%s\n",
+                 "encode ms median %.1f p99 %.1f audio latency ms median %.1f p99 %.1f drops(v/a)%s\n",
                  m_strName.c_str(), static_cast<long long>(total.videoPushed),
                  static_cast<long long>(total.videoEncoded), static_cast<long long>(total.audioPushed),
                  static_cast<long long>(total.audioEncoded), total.videoQueueMax, total.audioQueueMax,
-                 total.encodeMsMedian, total.encodeMsP99, DropText(total, TRecordStats{}).c_str());
+                 total.encodeMsMedian, total.encodeMsP99, total.audioLatencyMsMedian,
+                 total.audioLatencyMsP99, DropText(total, TRecordStats{}).c_str());
     for (const auto& output : total.outputs) {
         std::fprintf(out, "  %s: %lld packets %lld bytes %.0f kbit/s errors %lld%s\n",
                      output.destination.c_str(), static_cast<long long>(output.packets),

@@ -1,8 +1,10 @@
-// corvane-cli: the console's recording path without its windows. It creates
-// the engine as the console does, plays a media file, and records every
-// composed frame with a live recorder (pushes) and a file recorder, with the
-// file's own audio, a tone or none. Each second it prints every recorder's
-// figures; at the end a summary.
+// corvane-cli: the console's recording path without its windows. It reads the
+// console's settings (command-line flags override them), opens the audio
+// input as the console's RestartAudio does, creates the engine, plays a media
+// file, and records every composed frame and audio frame with a live recorder
+// (pushes) and a file recorder. Each second it prints every recorder's
+// figures and the captured audio's; at the end a summary. It never writes the
+// settings store.
 //
 // Exit status: 0 when the run left nothing in the error trail, 1 otherwise
 // (the trail follows on standard error), 2 for a bad command line.
@@ -21,18 +23,24 @@ extern "C" {
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "common/ErrorTrail.h"
+#include "common/Utf.h"
 #include "console/media/RecordNaming.h"
+#include "console/media/TEnumDShowDevices.h"
 #include "console/media/TRecord.h"
+#include "console/services/SettingsStore.h"
 #include "engine/ICapMattEngine.h"
 #include "tools/cli/TAudioFeeder.h"
+#include "tools/cli/TCliAudio.h"
 #include "tools/cli/TCliOptions.h"
+#include "tools/cli/TCliSettings.h"
 #include "tools/cli/TRecorderReport.h"
 #include "tools/common/StopSignal.h"
-#include "tools/play/PlayLayouts.h"
 
 namespace {
 
@@ -44,6 +52,26 @@ using console::TRecord;
 constexpr int kRunningState = 2;
 constexpr int kStartWaitMs = 10000;
 
+constexpr AVRational kMicroseconds{1, 1000000};
+
+// A stream record of time base 1/1,000,000 for frames stamped on the
+// monotonic clock; its start time is set once, by the first frame.
+class TMonotonicStream {
+public:
+    TMonotonicStream() : m_pContext(avformat_alloc_context()) {
+        m_pStream = m_pContext != nullptr ? avformat_new_stream(m_pContext, nullptr) : nullptr;
+        if (m_pStream != nullptr) m_pStream->time_base = kMicroseconds;
+    }
+    ~TMonotonicStream() { avformat_free_context(m_pContext); }
+    TMonotonicStream(const TMonotonicStream&) = delete;
+    TMonotonicStream& operator=(const TMonotonicStream&) = delete;
+    AVStream* Get() const { return m_pStream; }
+
+private:
+    AVFormatContext* m_pContext;
+    AVStream* m_pStream;
+};
+
 // What the engine's output thread and the audio thread share with main.
 struct TSession {
     std::atomic<IRecord*> liveRecorder{nullptr};
@@ -53,6 +81,12 @@ struct TSession {
     std::atomic<int64_t> engineDrops{0};  // gaps in the input sequence numbers
     std::atomic<int64_t> lastSequence{-1};
     std::atomic<int64_t> captorStartUs{0};  // first frame's arrival - pts, µs
+    // With a captured input, pictures go to the recorders stamped with their
+    // arrival time (pkt_duration) through this record, the clock the captor
+    // stamps audio on. Touched by the engine's output thread only.
+    bool restampVideo = false;
+    TMonotonicStream videoStream;
+    TAudioTally audio;
 };
 
 int64_t PtsUs(const AVFrame* frame) {
@@ -61,19 +95,48 @@ int64_t PtsUs(const AVFrame* frame) {
     return av_rescale_q(frame->pts, timeBase, AVRational{1, 1000000});
 }
 
+void PushToRecorders(TSession& session, AVFrame* frame) {
+    if (IRecord* live = session.liveRecorder.load()) live->PushVideo(frame);
+    if (IRecord* file = session.fileRecorder.load()) file->PushVideo(frame);
+}
+
 // The engine's output thread, once per composed frame.
 long OnFrame(unsigned char* bytes, void* user, int /*cameraInUse*/) {
     auto* session = static_cast<TSession*>(user);
     if (session->closing.load()) return 0;
     auto* frame = reinterpret_cast<AVFrame*>(bytes);
-    session->composed.fetch_add(1);
+    if (session->composed.fetch_add(1) == 0) {
+        std::printf("first frame pkt_duration %lld us\n", static_cast<long long>(frame->pkt_duration));
+        std::fflush(stdout);
+    }
     const int64_t previous = session->lastSequence.exchange(frame->pkt_size);
     if (previous >= 0 && frame->pkt_size > previous + 1) session->engineDrops += frame->pkt_size - previous - 1;
     int64_t unset = 0;
     session->captorStartUs.compare_exchange_strong(unset, frame->pkt_duration - PtsUs(frame));
-    if (IRecord* live = session->liveRecorder.load()) live->PushVideo(frame);
-    if (IRecord* file = session->fileRecorder.load()) file->PushVideo(frame);
+    if (!session->restampVideo || session->videoStream.Get() == nullptr) {
+        PushToRecorders(*session, frame);
+        return 0;
+    }
+    AVStream* stream = session->videoStream.Get();
+    if (stream->start_time == AV_NOPTS_VALUE) stream->start_time = frame->pkt_duration;
+    const int64_t pts = frame->pts;
+    void* opaque = frame->opaque;
+    frame->pts = frame->pkt_duration;
+    frame->opaque = stream;
+    PushToRecorders(*session, frame);
+    frame->pts = pts;
+    frame->opaque = opaque;
     return 0;
+}
+
+// The captor's thread, once per audio frame: the file recorder, then the
+// live one.
+void OnAudio(AVFrame* frame, void* user) {
+    auto* session = static_cast<TSession*>(user);
+    if (session->closing.load()) return;
+    session->audio.Note(frame, av_gettime_relative());
+    if (IRecord* file = session->fileRecorder.load()) file->PushAudio(frame);
+    if (IRecord* live = session->liveRecorder.load()) live->PushAudio(frame);
 }
 
 int Fail(const char* step) {
@@ -81,17 +144,17 @@ int Fail(const char* step) {
     return 1;
 }
 
-// RecordParams as the console builds them from the engine's state; the
-// options stand for the stored settings.
-RecordParams ParamsFor(const TCapOpenParam& state, const TCliOptions& options,
-                       const TAudioFeeder& audio, bool live) {
+// RecordParams as the console builds them from the engine's state and the
+// settings.
+RecordParams ParamsFor(const TCapOpenParam& state, const TCliSettings& settings,
+                       const std::optional<console::TAudioSrcFormat>& audio, const TCliOptions& options,
+                       bool live) {
     RecordParams params{};
-    if (audio.IsOpen()) {
-        params.srcAudio = {audio.SampleFormat(), audio.SampleRate(),
-                           static_cast<int16_t>(audio.Channels()), {}};
+    if (audio) {
+        params.srcAudio = *audio;
         params.audioCodecId = console::kAudioCodecAac;
-        params.sampleRate = audio.SampleRate();
-        params.channels = audio.Channels();
+        params.sampleRate = audio->sampleRate;
+        params.channels = audio->channels;
         params.audioBitRate = 128000;
     }
     params.videoCodecId = console::kVideoCodecH264;
@@ -99,11 +162,11 @@ RecordParams ParamsFor(const TCapOpenParam& state, const TCliOptions& options,
     params.height = state.outHeight;
     params.fps = state.outFrameRate;
     params.srcVideo = {state.outWidth, state.outHeight, state.outFormat, state.outFrameRate, 0, 0};
-    params.avAlignMs = static_cast<int16_t>(options.alignMs);
-    params.gop = static_cast<int16_t>(options.gop);
-    params.videoBitRate = console::RecordBitRate(options.bitrateIndex);
+    params.avAlignMs = static_cast<int16_t>(settings.alignMs.value);
+    params.gop = static_cast<int16_t>(settings.gop.value);
+    params.videoBitRate = console::RecordBitRate(settings.bitrateIndex.value);
     if (live) {
-        params.videoBitRate = console::PushBitRate(options.bitrateIndex);
+        params.videoBitRate = console::PushBitRate(settings.pushBitrateIndex.value);
         if (options.pushWidth > 0) {
             params.width = static_cast<int16_t>(options.pushWidth);
             params.height = static_cast<int16_t>(options.pushHeight);
@@ -153,6 +216,7 @@ void RunFor(const TCliOptions& options, TSession& session, TReports& reports) {
                         static_cast<long long>(composed - composedBefore),
                         static_cast<long long>(session.engineDrops.load()));
             composedBefore = composed;
+            if (session.restampVideo) session.audio.Print("        ", stdout);
             if (IRecord* live = session.liveRecorder.load()) reports.live.PrintSecond(StatsOf(live), 1.0, stdout);
             if (IRecord* file = session.fileRecorder.load()) reports.file.PrintSecond(StatsOf(file), 1.0, stdout);
             std::fflush(stdout);
@@ -182,6 +246,42 @@ void PrintProcessFigures(double wallSeconds) {
                 usage.ru_maxrss / 1024);
 }
 
+void PrintDevices(std::FILE* out) {
+    auto list = std::make_unique<console::TDShowDeviceList>();
+    console::TEnumDShowDevices().Enumerate(list.get());
+    std::fprintf(out, "video inputs: %d\n", list->videoCount);
+    for (int i = 0; i < list->videoCount; ++i)
+        std::fprintf(out, "  %s | %s\n", list->videoNames[i], list->videoAltNames[i]);
+    std::fprintf(out, "audio inputs: %d\n", list->audioCount);
+    for (int i = 0; i < list->audioCount; ++i)
+        std::fprintf(out, "  %s | %s\n", list->audioNames[i], list->audioAltNames[i]);
+}
+
+// The layout of slot n as the console selects it; a slot that cannot be
+// loaded plays its default.
+TCapLayout TemplateLayout(int slot) {
+    TCapLayout layout{};
+    for (TCapLayer& layer : layout.layers) layer.Id = TCapLayer::kUnused;
+    layout.MaxWidth = 1920;
+    layout.MaxHeight = 1080;
+    const bool loaded = console::LoadTemplate(&layout, slot, true) == 1;
+    if (!loaded) layout = console::DefaultTemplate(slot);
+    const std::u16string_view name(layout.Name, std::char_traits<char16_t>::length(layout.Name));
+    std::printf("template %d \"%s\" (%s)\n", slot, common::Utf16ToUtf8(name).c_str(),
+                loaded ? (layout.BuildIn != 0 ? "built in" : "stored") : "default");
+    return layout;
+}
+
+// What the run captures: the input to open, empty for none.
+std::string AudioInputToOpen(const TCliOptions& options, const TCliSettings& settings) {
+    if (options.audio == EAudioSource::kDevice) return options.audioDevice;
+    if (options.audio != EAudioSource::kStored || settings.audioInput.value.empty()) return {};
+    std::string listed = ListedAudioInput(settings.audioInput.value);
+    if (listed.empty())
+        std::printf("the stored audio input \"%s\" is not listed: no audio\n", settings.audioInput.value.c_str());
+    return listed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -195,68 +295,104 @@ int main(int argc, char** argv) {
         std::printf("%s", CliUsage());
         return 0;
     }
-    tools::InstallStopSignals();
     av_log_set_level(AV_LOG_ERROR);
+    const TCliSettings settings = ResolveSettings(options);
+    if (options.showSettings) PrintSettings(settings, stdout);
+    if (options.listDevices) PrintDevices(stdout);
+    if (options.OnlyPrints()) return 0;
+    tools::InstallStopSignals();
     const auto began = std::chrono::steady_clock::now();
 
-    TAudioFeeder audio;
-    if (!audio.Open(options.audio, options.file, error))
-        std::fprintf(stderr, "corvane-cli: %s; recording without audio\n", error.c_str());
-
     TSession session;
+    // The audio input opens before the video source, as at the console's start.
+    console::IAudioCaptor* captor = nullptr;
+    std::optional<console::TAudioSrcFormat> audioFormat;
+    TAudioFeeder feeder;
+    if (const std::string input = AudioInputToOpen(options, settings); !input.empty()) {
+        if (!RestartAudio(input, &OnAudio, &session, &captor)) return Fail("RestartAudio");
+        console::TAudioSrcFormat format{};
+        captor->GetFormatRecord(&format);
+        audioFormat = format;
+        session.restampVideo = true;
+        std::printf("audio %s: format %d, %d Hz, %d channels\n", input.c_str(), format.sampleFormat,
+                    format.sampleRate, format.channels);
+    } else if (options.audio == EAudioSource::kFile || options.audio == EAudioSource::kTone) {
+        if (!feeder.Open(options.audio, options.file, error))
+            std::fprintf(stderr, "corvane-cli: %s; recording without audio\n", error.c_str());
+        if (feeder.IsOpen())
+            audioFormat = console::TAudioSrcFormat{feeder.SampleFormat(), feeder.SampleRate(),
+                                                   static_cast<int16_t>(feeder.Channels()), {}};
+    }
+
     ICapMattEngine* engine =
         CreateInstance_ICapMattEngine(&OnFrame, &session, options.virtualCamera ? 0xFFFFFFFFu : 0u);
-    if (engine == nullptr) return Fail("CreateInstance_ICapMattEngine");
+    if (engine == nullptr) {
+        console::ReleaseInstance_IAudioCaptor(&captor);
+        return Fail("CreateInstance_ICapMattEngine");
+    }
+    // Releases the engine, then the audio captor, as the console's close does.
+    const auto release = [&] {
+        session.closing = true;
+        engine->Stop();
+        ReleaseInstance_ICapMattEngine(&engine);
+        console::ReleaseInstance_IAudioCaptor(&captor);
+        feeder.Stop();
+    };
     TCapParamList paramList;
     engine->GetParamList(&paramList);
     TCapOpenParam open;
     open.sources[0].kind = kCapSourceFile;
     open.sources[0].name = options.file;
     open.sources[1].kind = kCapSourceNone;
-    open.outWidth = static_cast<int16_t>(options.width);
-    open.outHeight = static_cast<int16_t>(options.height);
-    open.outFormat = static_cast<int16_t>(options.pixelFormat);
-    open.outFrameRate = static_cast<int16_t>(options.frameRate);
+    open.outWidth = static_cast<int16_t>(settings.width.value);
+    open.outHeight = static_cast<int16_t>(settings.height.value);
+    open.outFormat = static_cast<int16_t>(settings.pixelFormat.value);
+    open.outFrameRate = static_cast<int16_t>(settings.frameRate.value);
     if (engine->Open(&open) != 0) {
-        ReleaseInstance_ICapMattEngine(&engine);
+        release();
         return Fail("Open");
     }
-    TCapLayout layout = pelorn::play::BuiltInLayout(pelorn::play::TLayoutChoice::kFullScreen);
+    TCapLayout layout = TemplateLayout(settings.templateSlot.value);
     engine->SetLayout(&layout);
     engine->SetProcessFlags(0x80);
 
     TCapOpenParam* state = nullptr;
     if (!WaitUntilRunning(engine, &state)) {
-        ReleaseInstance_ICapMattEngine(&engine);
+        release();
         return Fail("waiting for the source to run");
     }
-    if (!options.pushes.empty())
-        session.liveRecorder = StartRecorder(options.pushes, ParamsFor(*state, options, audio, true));
-    if (options.types != 0) {
-        const auto names = console::RecordFileNames(options.recordDir, options.types, std::time(nullptr));
-        session.fileRecorder = StartRecorder(names, ParamsFor(*state, options, audio, false));
+    if (settings.AnyPush()) {
+        std::vector<std::string> pushes;
+        for (const auto& push : settings.pushes) pushes.push_back(push.value);
+        session.liveRecorder = StartRecorder(pushes, ParamsFor(*state, settings, audioFormat, options, true));
+        for (const auto& push : pushes)
+            if (!push.empty()) std::printf("pushing %s\n", push.c_str());
+    }
+    if (settings.types.value != 0) {
+        const auto names =
+            console::RecordFileNames(settings.recordDir.value, settings.types.value, std::time(nullptr));
+        session.fileRecorder = StartRecorder(names, ParamsFor(*state, settings, audioFormat, options, false));
         for (const auto& name : names) std::printf("recording %s\n", name.c_str());
     }
-    for (const auto& push : options.pushes) std::printf("pushing %s\n", push.c_str());
     std::fflush(stdout);
 
-    while (session.captorStartUs.load() == 0 && !tools::g_stopRequested) av_usleep(5000);
-    audio.Start(session.captorStartUs.load(), [&session](AVFrame* frame) {
-        if (IRecord* file = session.fileRecorder.load()) file->PushAudio(frame);
-        if (IRecord* live = session.liveRecorder.load()) live->PushAudio(frame);
-    });
+    if (feeder.IsOpen()) {
+        while (session.captorStartUs.load() == 0 && !tools::g_stopRequested) av_usleep(5000);
+        feeder.Start(session.captorStartUs.load(), [&session](AVFrame* frame) {
+            if (IRecord* file = session.fileRecorder.load()) file->PushAudio(frame);
+            if (IRecord* live = session.liveRecorder.load()) live->PushAudio(frame);
+        });
+    }
 
     TReports reports;
     RunFor(options, session, reports);
 
-    session.closing = true;
-    engine->Stop();
-    ReleaseInstance_ICapMattEngine(&engine);
-    audio.Stop();
+    release();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     std::printf("summary engine: composed %lld engine drops %lld\n",
                 static_cast<long long>(session.composed.load()),
                 static_cast<long long>(session.engineDrops.load()));
+    if (session.restampVideo) session.audio.Print("summary", stdout);
     FinishRecorder(session.fileRecorder, reports.file, seconds);
     FinishRecorder(session.liveRecorder, reports.live, seconds);
     PrintProcessFigures(seconds);

@@ -186,7 +186,7 @@ TEST(CliE2ETest, KilledRunnerLeavesPlayableFiles) {
     TTempFolder folder;
     TChildProcess cli;
     ASSERT_TRUE(cli.Start({CORVANE_CLI_PATH, AV_SAMPLE_PATH, "--seconds", "60", "--types", "15",
-                           "--record-dir", folder.Path(), "--audio", "tone", "--no-vcam"},
+                           "--record-dir", folder.Path(), "--feed", "tone", "--no-vcam"},
                           folder / "cli.err", folder / "cli.out"));
     ASSERT_TRUE(testsupport::WaitFor([&] { return cli.Stdout().find("recording") != std::string::npos; }, 30000))
         << cli.Stderr();
