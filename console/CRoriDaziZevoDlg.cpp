@@ -10,6 +10,7 @@ extern "C" {
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QShowEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -171,11 +172,21 @@ int CRoriDaziZevoDlg::DoModal() {
 }
 
 void CRoriDaziZevoDlg::PlaceAtBottomRight() {
-    const QSize size = TemplateSize() - QSize(0, kDebugPanelPx);
-    resize(size);
+    resize(TemplateSize() - QSize(0, kDebugPanelPx));
+    // The outer rectangle, frame included, is what is placed; its frame is
+    // known only once the window is shown, so showing places it again.
+    const QSize outer = frameGeometry().size();
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect desktop = screen != nullptr ? screen->geometry() : QRect(0, 0, 1920, 1080);
-    move(desktop.x() + desktop.width() - size.width(), desktop.y() + desktop.height() - size.height() - kBottomGapPx);
+    move(desktop.x() + desktop.width() - outer.width(), desktop.y() + desktop.height() - outer.height() - kBottomGapPx);
+}
+
+void CRoriDaziZevoDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_bPlacedShown) {
+        m_bPlacedShown = true;
+        PlaceAtBottomRight();
+    }
 }
 
 void CRoriDaziZevoDlg::CreateControls() {

@@ -90,6 +90,7 @@ protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 public slots:
     void reject() override;
@@ -138,6 +139,7 @@ private:
     bool m_bVideoBusy = false;
     bool m_bClosePending = false;
     bool m_bEnded = false;
+    bool m_bPlacedShown = false;
 
     QComboBox* m_pMainList = nullptr;     // 1017
     QComboBox* m_pDisplayList = nullptr;  // 1016
