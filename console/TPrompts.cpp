@@ -1,11 +1,15 @@
 #include "console/TPrompts.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
+#include <QThread>
 
 #include <cstdio>
 #include <cstdlib>
+
+#include "platform/MessageBox.h"
 
 namespace console {
 
@@ -86,6 +90,17 @@ std::string TTrackedPrompts::ChooseOpenFile(const std::string& filter) {
 
 std::string TTrackedPrompts::ChooseFolder(const std::string& start) {
     return Track([&] { return m_inner.ChooseFolder(start); });
+}
+
+void RouteMessageBoxes(IPrompts& prompts) {
+    platform::SetMessageBoxHandler([&prompts](const std::string& text) {
+        QCoreApplication* application = QCoreApplication::instance();
+        if (QThread::currentThread() == application->thread()) {
+            prompts.ShowBox(text);
+            return;
+        }
+        QMetaObject::invokeMethod(application, [&prompts, text] { prompts.ShowBox(text); }, Qt::QueuedConnection);
+    });
 }
 
 std::unique_ptr<IPrompts> MakePrompts() {

@@ -76,6 +76,12 @@ private:
     std::function<void()> m_onReturn;
 };
 
+// Routes the boxes that code without a window raises (platform::ShowMessageBox)
+// to `prompts` on the user-interface thread. A box raised on another thread
+// is queued there and the raising thread goes on at once: it may be a worker
+// that the user-interface thread is stopping.
+void RouteMessageBoxes(IPrompts& prompts);
+
 // TFilePrompts on $QUINDLE_PROMPTS when it is set, else TQtPrompts.
 std::unique_ptr<IPrompts> MakePrompts();
 

@@ -7,7 +7,6 @@
 // exit sequence after S seconds.
 
 #include <QApplication>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -113,6 +112,11 @@ private:
 
 }  // namespace
 
+// The engine library's boxes arrive here (see platform/MessageBox.h).
+extern "C" __attribute__((visibility("default"))) void QuindleHostMessageBox(const char* text) {
+    platform::ShowMessageBox(text);
+}
+
 int main(int argc, char** argv) {
     const Clock::time_point processStart = Clock::now();
     TArguments arguments;
@@ -127,16 +131,7 @@ int main(int argc, char** argv) {
     options.dialog.mediaFile = arguments.mediaFile;
     console::CRoriDaziZevoApp app(*prompts, options);
 
-    // Boxes raised on other threads (the engine's workers) are shown on this
-    // one without holding the raising thread.
-    console::TTrackedPrompts& tracked = app.Prompts();
-    platform::SetMessageBoxHandler([&tracked](const std::string& text) {
-        if (QThread::currentThread() == qApp->thread()) {
-            tracked.ShowBox(text);
-            return;
-        }
-        QMetaObject::invokeMethod(qApp, [&tracked, text] { tracked.ShowBox(text); }, Qt::QueuedConnection);
-    });
+    console::RouteMessageBoxes(app.Prompts());
     console::TStopSignals stopSignals([&app] {
         if (console::CRoriDaziZevoDlg* dialog = app.MainDialog()) dialog->RequestClose();
     });

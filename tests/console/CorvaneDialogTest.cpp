@@ -8,14 +8,17 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "common/ErrorTrail.h"
 #include "console/CPreviewDlg.h"
 #include "console/CRoriDaziZevoDlg.h"
 #include "console/DispatchEvent.h"
 #include "console/OpenParams.h"
+#include "console/TEngineBinding.h"
 #include "console/media/TEnumDShowDevices.h"
 #include "console/services/SettingsStore.h"
+#include "platform/MessageBox.h"
 #include "tests/console/CorvaneTestSupport.h"
 
 namespace console {
@@ -227,6 +230,37 @@ TEST_F(CorvaneDialogTest, OpenedMediaFileIsStoredAndMattingFollowsItsSwitch) {
     ASSERT_EQ(ReadString(stored, sizeof stored, "VideoDevName", "InputMain"), 1);
     EXPECT_EQ(std::u16string(stored), u"/clip.mp4");
 }
+
+TEST_F(CorvaneDialogTest, SecondStartBringsTheConsoleToTheFront) {
+    CRoriDaziZevoDlg& dialog = MakeDialog();
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.Preview()->hide();
+    dialog.hide();
+    dialog.OnDispatchMsg(kSecondInstance, 0);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(dialog.Preview()->isVisible());
+}
+
+TEST_F(CorvaneDialogTest, BoxRaisedOnAWorkerIsShownLaterOnTheUserInterfaceThread) {
+    RouteMessageBoxes(m_tracked);
+    std::thread worker([] { platform::ShowMessageBox("camera read failed"); });
+    worker.join();  // returned without waiting for the box
+    EXPECT_TRUE(m_prompts.texts.empty());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    EXPECT_EQ(m_prompts.texts, std::vector<std::string>{"camera read failed"});
+    platform::SetMessageBoxHandler({});
+}
+
+class EngineBindingTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(EngineBindingTest, WithoutTheLibraryOrItsFactoryThereIsNoEngine) {
+    TEngineBinding binding(GetParam());
+    EXPECT_FALSE(binding.IsLoaded());
+    EXPECT_FALSE(binding.LoadError().empty());
+    EXPECT_EQ(binding.Create(nullptr, nullptr, 0), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Libraries, EngineBindingTest, ::testing::Values("/nonexistent/libPelorn.so", "libm.so.6"));
 
 struct TDisplayCase {
     std::vector<std::string> screens;

@@ -82,6 +82,19 @@ TEST_F(CorvaneProcessTest, SecondStartReportsTheRunningConsoleAndAKilledOneBlock
     EXPECT_EQ(third.WaitForExit(kStartMs), 0) << "SIGTERM runs the exit sequence";
 }
 
+TEST_F(CorvaneProcessTest, RefusedMachineShowsTheReasonThenNoEngineAndEnds) {
+    setenv("QUINDLE_CPU_BRAND", "Stand-in Processor of another maker", 1);
+    TChildProcess console;
+    const bool started = Start(console, "refused-machine");
+    setenv("QUINDLE_CPU_BRAND", "Intel(R) Xeon(R) CPU (stand-in for the CI machine)", 1);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(console.WaitForExit(kStartMs), 0) << console.Stderr();
+    const std::string shown = ReadWholeFile(Prompts("refused-machine"));
+    const size_t failure = shown.find("引擎初始化失败\n");
+    ASSERT_NE(failure, std::string::npos) << shown;
+    EXPECT_GT(failure, 0u) << "the engine's reason comes first";
+}
+
 class CorvaneSourceTest : public CorvaneProcessTest {
 protected:
     void SetUp() override {
