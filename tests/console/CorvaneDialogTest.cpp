@@ -92,6 +92,8 @@ TEST_F(CorvaneDialogTest, StartUpPostsCameraStateThenAudioThenVideo) {
     const std::vector<std::pair<int, int64_t>> expected{{kCameraInUse, 0}, {kRestartAudio, 0}, {kRestartVideo, 0}};
     EXPECT_EQ(m_spy.seen, expected);
     EXPECT_EQ(m_pBinding->engine.layouts, 1) << "template 0 goes to the engine at start";
+    ASSERT_FALSE(m_prompts.texts.empty());
+    EXPECT_EQ(m_prompts.texts[0].rfind("RestartAudio: Audio dev name is empty", 0), 0u);
 }
 
 TEST_F(CorvaneDialogTest, WithoutEngineTheDialogEndsAfterTheMessage) {

@@ -13,6 +13,7 @@
 #include "common/Utf.h"
 #include "console/services/SettingsStore.h"
 #include "tests/ChildProcess.h"
+#include "tests/media/PulseTestSupport.h"
 #include "tests/support/XvfbSupport.h"
 
 namespace {
@@ -112,6 +113,25 @@ TEST_F(CorvaneSourceTest, SampleClipPlaysAndIsRemembered) {
     char16_t stored[260] = {};
     ASSERT_EQ(console::ReadString(stored, sizeof stored, "VideoDevName", "InputMain"), 1);
     EXPECT_EQ(common::Utf16ToUtf8(stored), PRESENTER_SAMPLE);
+}
+
+TEST_F(CorvaneSourceTest, NullSinkMonitorOpensAndIsRemembered) {
+    testsupport::TPulseServer pulse;
+    std::string error;
+    ASSERT_TRUE(pulse.Start(&error)) << error;
+    TChildProcess console;
+    ASSERT_TRUE(Start(console, "audio", {"--media", PRESENTER_SAMPLE}));
+    const auto storedAudio = [] {
+        char16_t stored[260] = {};
+        return console::ReadString(stored, sizeof stored, "AudioDevName", "InputMain") == 1
+                   ? common::Utf16ToUtf8(stored)
+                   : std::string();
+    };
+    EXPECT_TRUE(WaitFor([&] { return storedAudio() == "Monitor of qtest"; }, kStartMs))
+        << storedAudio() << "\n" << ReadWholeFile(Prompts("audio"));
+    console.Signal(SIGTERM);
+    EXPECT_EQ(console.WaitForExit(kStartMs), 0);
+    EXPECT_EQ(ReadWholeFile(Prompts("audio")), "");
 }
 
 struct TRefusal {
