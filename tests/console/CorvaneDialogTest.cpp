@@ -262,7 +262,8 @@ TEST_P(EngineBindingTest, WithoutTheLibraryOrItsFactoryThereIsNoEngine) {
     EXPECT_EQ(binding.Create(nullptr, nullptr, 0), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Libraries, EngineBindingTest, ::testing::Values("/nonexistent/libPelorn.so", "libm.so.6"));
+INSTANTIATE_TEST_SUITE_P(Libraries, EngineBindingTest, ::testing::Values("/nonexistent/libPelorn.so", "libm.so.6"),
+                         [](const auto& info) { return info.index == 0 ? "Missing" : "WithoutFactory"; });
 
 struct TDisplayCase {
     std::vector<std::string> screens;
@@ -282,7 +283,11 @@ TEST_P(CorvaneDisplayListTest, BackgroundStartsOnTheSecondDisplayWhenTheFirstIsP
 
 INSTANTIATE_TEST_SUITE_P(Displays, CorvaneDisplayListTest,
                          ::testing::Values(TDisplayCase{{"LEFT", "RIGHT"}, 0, 1}, TDisplayCase{{"LEFT", "RIGHT"}, 1, 0},
-                                           TDisplayCase{{"screen"}, 0, 0}));
+                                           TDisplayCase{{"screen"}, 0, 0}),
+                         [](const auto& info) {
+                             return std::to_string(info.param.screens.size()) + "DisplaysPrimary" +
+                                    std::to_string(info.param.primary);
+                         });
 
 struct TFormatCase {
     TOutputFormat format;
@@ -301,7 +306,12 @@ INSTANTIATE_TEST_SUITE_P(
                       TFormatCase{{1280, 720, 2, 30}, "指定的颜色空间(输出)不被支持: rgb24"},
                       TFormatCase{{1280, 720, 999, 30}, "指定的颜色空间(输出)不被支持: "},
                       TFormatCase{{1080, 1920, 28, 60}, "指定的输出帧率不被支持: 60"},
-                      TFormatCase{{1920, 1080, 3, 25}, ""}));
+                      TFormatCase{{1920, 1080, 3, 25}, ""}),
+    [](const auto& info) {
+        const TOutputFormat& f = info.param.format;
+        return std::to_string(f.width) + "x" + std::to_string(f.height) + "Format" + std::to_string(f.pixelFormat) +
+               "Fps" + std::to_string(f.frameRate);
+    });
 
 }  // namespace
 }  // namespace console

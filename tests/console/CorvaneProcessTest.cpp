@@ -137,6 +137,7 @@ TEST_F(CorvaneSourceTest, NullSinkMonitorOpensAndIsRemembered) {
 struct TRefusal {
     int width, height, fps, pixelFormat;
     const char* text;
+    const char* name;
 };
 
 class CorvaneRefusalTest : public CorvaneSourceTest, public ::testing::WithParamInterface<TRefusal> {};
@@ -153,9 +154,10 @@ TEST_P(CorvaneRefusalTest, RefusedOutputFormatIsShownAndTheConsoleRunsOn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Store, CorvaneRefusalTest,
-    ::testing::Values(TRefusal{800, 600, 30, 28, "指定的输出分辨率不被支持: 800x600"},
-                      TRefusal{1280, 720, 30, 2, "指定的颜色空间(输出)不被支持: rgb24"},
-                      TRefusal{1280, 720, 60, 28, "指定的输出帧率不被支持: 60"}));
+    ::testing::Values(TRefusal{800, 600, 30, 28, "指定的输出分辨率不被支持: 800x600", "Size"},
+                      TRefusal{1280, 720, 30, 2, "指定的颜色空间(输出)不被支持: rgb24", "PixelFormat"},
+                      TRefusal{1280, 720, 60, 28, "指定的输出帧率不被支持: 60", "FrameRate"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CorvaneSourceTest, CancelledFileChoiceIsFollowedByTheTrail) {
     TChildProcess console;

@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <QApplication>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
@@ -22,14 +23,33 @@ extern "C" {
 
 namespace corvane::test {
 
-inline QApplication& OffscreenApp() {
-    static int argc = 1;
-    static char name[] = "corvane-test";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
-}
+// The application lives from the first test that needs it until all tests
+// have run; destroying it among the exit handlers would find Qt half gone.
+class TOffscreenAppEnvironment final : public ::testing::Environment {
+public:
+    static QApplication& App() {
+        static int argc = 1;
+        static char name[] = "corvane-test";
+        static char* argv[] = {name, nullptr};
+        if (s_pApp == nullptr) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            s_pApp = new QApplication(argc, argv);
+        }
+        return *s_pApp;
+    }
+    void TearDown() override {
+        delete s_pApp;
+        s_pApp = nullptr;
+    }
+
+private:
+    static inline QApplication* s_pApp = nullptr;
+};
+
+inline ::testing::Environment* const g_offscreenAppEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TOffscreenAppEnvironment);
+
+inline QApplication& OffscreenApp() { return TOffscreenAppEnvironment::App(); }
 
 // What happened, in order, across the fakes of one test.
 class TJournal {
