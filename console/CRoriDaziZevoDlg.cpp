@@ -111,6 +111,7 @@ CRoriDaziZevoDlg::CRoriDaziZevoDlg(StartProgress* progress, IEngineBinding& bind
     if (ProcessRtLog() == nullptr) ProcessRtLog() = CreateInstance_IRtLog();
     m_nCounterFrequency = platform::PerfCounter::Frequency();
     if (m_pEngine.load() == nullptr) m_pEngine = m_binding.Create(&FrameCallback, this, kEngineFlags);
+    m_nEngineCreated = platform::PerfCounter::Now();
     Log("CreateInstance_ICapMattEngine finished\n");
     m_prompts.SetOnReturn([this] {
         if (m_bClosePending) QMetaObject::invokeMethod(this, [this] { OnCancel(); }, Qt::QueuedConnection);
@@ -456,10 +457,12 @@ long CRoriDaziZevoDlg::FrameCallback(unsigned char* frame, void* user, int camer
 
 void CRoriDaziZevoDlg::OnFrame(AVFrame* frame, int cameraInUse) {
     if (frame == nullptr || m_bClosing.load() || m_pEngine.load() == nullptr) return;
+    const int64_t start = platform::PerfCounter::Now();
     m_recorders.PushVideo(frame);
     // Posted with every frame until the dialog has taken the new value.
     if (cameraInUse != m_nLastCameraInUse.load()) PostDispatch(this, kCameraInUse, cameraInUse);
     if (m_pPreview != nullptr && m_pPreview->IsShown()) m_pPreview->Offer(frame);
+    m_handlerFigures.Record(start, platform::PerfCounter::Now(), frame->pkt_size);
 }
 
 void CRoriDaziZevoDlg::AudioCallback(AVFrame* frame, void* user) {

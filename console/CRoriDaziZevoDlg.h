@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/IRtLog.h"
+#include "console/THandlerFigures.h"
 #include "console/TKeyboardHook.h"
 #include "console/media/TRecorderSlot.h"
 #include "engine/ICapMattEngine.h"
@@ -83,6 +84,8 @@ public:
     bool HasEnded() const { return m_bEnded; }
     int LastCameraInUse() const { return m_nLastCameraInUse.load(); }
     int64_t RunStartTicks() const { return m_nRunStart; }
+    int64_t EngineCreatedTicks() const { return m_nEngineCreated; }
+    const THandlerFigures& HandlerFigures() const { return m_handlerFigures; }
     // The size the template gives in pixels, before the debug panel is hidden.
     QSize TemplateSize() const;
 
@@ -128,6 +131,8 @@ private:
     bool m_bLayoutApplied = false;
     int64_t m_nCounterFrequency = 0;
     int64_t m_nRunStart = 0;
+    int64_t m_nEngineCreated = 0;
+    THandlerFigures m_handlerFigures;
     TCapVideoFormat m_actualFormat = kDefaultVideoFormat;
 
     CPreviewDlg* m_pPreview = nullptr;

@@ -21,6 +21,7 @@
 #include "console/CRoriDaziZevoApp.h"
 #include "console/TStopSignals.h"
 #include "platform/MessageBox.h"
+#include "platform/PerfCounter.h"
 
 namespace {
 
@@ -86,6 +87,17 @@ private:
     }
 
     void Report(int64_t shown, const Clock::time_point& now) {
+        const console::CRoriDaziZevoDlg& dialog = *m_app.MainDialog();
+        const console::THandlerFigures& handler = dialog.HandlerFigures();
+        const auto since = [this](int64_t ticks) {
+            return static_cast<double>(ticks - m_processStartTicks) / platform::PerfCounter::Frequency();
+        };
+        std::printf("start-up: engine created %.3f s, dialog initialised %.3f s, first frame composed %.3f s\n",
+                    since(dialog.EngineCreatedTicks()), since(dialog.RunStartTicks()),
+                    since(handler.FirstFrameTicks()));
+        std::printf("frame handler: p50 %d us, p99 %d us, max %d us over %lld frames; engine drops %lld\n",
+                    handler.Percentile(0.5), handler.Percentile(0.99), handler.Percentile(1.0),
+                    static_cast<long long>(handler.Frames()), static_cast<long long>(handler.Drops()));
         std::vector<double> sorted = m_latenciesMs;
         std::sort(sorted.begin(), sorted.end());
         const double p99 = sorted.empty() ? 0 : sorted[std::min(sorted.size() - 1, sorted.size() * 99 / 100)];
@@ -101,6 +113,9 @@ private:
     }
 
     Clock::time_point m_processStart;
+    // The performance counter counts steady-clock nanoseconds.
+    int64_t m_processStartTicks =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(m_processStart.time_since_epoch()).count();
     console::CRoriDaziZevoApp& m_app;
     double m_seconds;
     QTimer m_probe;

@@ -1,5 +1,7 @@
 #include "console/media/TRecorderSlot.h"
 
+#include <utility>
+
 namespace console {
 
 TRecorderSlot::~TRecorderSlot() { Close(); }
@@ -9,6 +11,11 @@ void TRecorderSlot::Put(IRecord* recorder, Release release) {
     std::lock_guard<std::mutex> hold(m_lock);
     m_pRecorder = recorder;
     m_release = release;
+}
+
+IRecord* TRecorderSlot::Take() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return std::exchange(m_pRecorder, nullptr);
 }
 
 void TRecorderSlot::Close() {

@@ -25,6 +25,9 @@ public:
 
     // Owner's thread. Closes and releases a recorder held before.
     void Put(IRecord* recorder, Release release = &ReleaseInstance_IRecord);
+    // Owner's thread: takes the recorder out; no push reaches it afterwards,
+    // and closing and releasing it are the caller's. Null when empty.
+    IRecord* Take();
     // Owner's thread: takes the recorder out, then closes and releases it.
     void Close();
     bool IsEmpty() const;

@@ -27,6 +27,7 @@ extern "C" {
 #include "common/ErrorTrail.h"
 #include "console/media/RecordNaming.h"
 #include "console/media/TRecord.h"
+#include "console/media/TRecorderSlot.h"
 #include "engine/ICapMattEngine.h"
 #include "tools/cli/TAudioFeeder.h"
 #include "tools/cli/TCliOptions.h"
@@ -46,8 +47,7 @@ constexpr int kStartWaitMs = 10000;
 
 // What the engine's output thread and the audio thread share with main.
 struct TSession {
-    std::atomic<IRecord*> liveRecorder{nullptr};
-    std::atomic<IRecord*> fileRecorder{nullptr};
+    console::TRecorderSlots recorders;
     std::atomic<bool> closing{false};
     std::atomic<int64_t> composed{0};
     std::atomic<int64_t> engineDrops{0};  // gaps in the input sequence numbers
@@ -71,8 +71,7 @@ long OnFrame(unsigned char* bytes, void* user, int /*cameraInUse*/) {
     if (previous >= 0 && frame->pkt_size > previous + 1) session->engineDrops += frame->pkt_size - previous - 1;
     int64_t unset = 0;
     session->captorStartUs.compare_exchange_strong(unset, frame->pkt_duration - PtsUs(frame));
-    if (IRecord* live = session->liveRecorder.load()) live->PushVideo(frame);
-    if (IRecord* file = session->fileRecorder.load()) file->PushVideo(frame);
+    session->recorders.PushVideo(frame);
     return 0;
 }
 
@@ -153,8 +152,8 @@ void RunFor(const TCliOptions& options, TSession& session, TReports& reports) {
                         static_cast<long long>(composed - composedBefore),
                         static_cast<long long>(session.engineDrops.load()));
             composedBefore = composed;
-            if (IRecord* live = session.liveRecorder.load()) reports.live.PrintSecond(StatsOf(live), 1.0, stdout);
-            if (IRecord* file = session.fileRecorder.load()) reports.file.PrintSecond(StatsOf(file), 1.0, stdout);
+            if (IRecord* live = session.recorders.live.Held()) reports.live.PrintSecond(StatsOf(live), 1.0, stdout);
+            if (IRecord* file = session.recorders.file.Held()) reports.file.PrintSecond(StatsOf(file), 1.0, stdout);
             std::fflush(stdout);
             nextLine += std::chrono::seconds(1);
         }
@@ -163,8 +162,8 @@ void RunFor(const TCliOptions& options, TSession& session, TReports& reports) {
 }
 
 // Closes and releases a recorder, printing its summary first.
-void FinishRecorder(std::atomic<IRecord*>& slot, const TRecorderReport& report, double seconds) {
-    IRecord* recorder = slot.exchange(nullptr);
+void FinishRecorder(console::TRecorderSlot& slot, const TRecorderReport& report, double seconds) {
+    IRecord* recorder = slot.Take();
     if (recorder == nullptr) return;
     recorder->Close();
     report.PrintSummary(StatsOf(recorder), seconds, stdout);
@@ -231,10 +230,10 @@ int main(int argc, char** argv) {
         return Fail("waiting for the source to run");
     }
     if (!options.pushes.empty())
-        session.liveRecorder = StartRecorder(options.pushes, ParamsFor(*state, options, audio, true));
+        session.recorders.live.Put(StartRecorder(options.pushes, ParamsFor(*state, options, audio, true)));
     if (options.types != 0) {
         const auto names = console::RecordFileNames(options.recordDir, options.types, std::time(nullptr));
-        session.fileRecorder = StartRecorder(names, ParamsFor(*state, options, audio, false));
+        session.recorders.file.Put(StartRecorder(names, ParamsFor(*state, options, audio, false)));
         for (const auto& name : names) std::printf("recording %s\n", name.c_str());
     }
     for (const auto& push : options.pushes) std::printf("pushing %s\n", push.c_str());
@@ -242,8 +241,7 @@ int main(int argc, char** argv) {
 
     while (session.captorStartUs.load() == 0 && !tools::g_stopRequested) av_usleep(5000);
     audio.Start(session.captorStartUs.load(), [&session](AVFrame* frame) {
-        if (IRecord* file = session.fileRecorder.load()) file->PushAudio(frame);
-        if (IRecord* live = session.liveRecorder.load()) live->PushAudio(frame);
+        session.recorders.PushAudio(frame);
     });
 
     TReports reports;
@@ -257,8 +255,8 @@ int main(int argc, char** argv) {
     std::printf("summary engine: composed %lld engine drops %lld\n",
                 static_cast<long long>(session.composed.load()),
                 static_cast<long long>(session.engineDrops.load()));
-    FinishRecorder(session.fileRecorder, reports.file, seconds);
-    FinishRecorder(session.liveRecorder, reports.live, seconds);
+    FinishRecorder(session.recorders.file, reports.file, seconds);
+    FinishRecorder(session.recorders.live, reports.live, seconds);
     PrintProcessFigures(seconds);
     const std::string trail = common::ErrorTrail::Take();
     if (!trail.empty()) {
