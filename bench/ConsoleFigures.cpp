@@ -50,7 +50,8 @@ pid_t StartXvfb(std::string* display) {
     const ssize_t got = read(fds[0], number, sizeof number - 1);
     close(fds[0]);
     if (got <= 0) return 0;
-    *display = ":" + std::string(number, std::strcspn(number, "\n"));
+    display->assign(":");
+    display->append(number, std::strcspn(number, "\n"));
     return pid;
 }
 
