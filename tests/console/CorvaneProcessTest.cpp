@@ -84,10 +84,11 @@ TEST_F(CorvaneProcessTest, SecondStartReportsTheRunningConsoleAndAKilledOneBlock
 }
 
 TEST_F(CorvaneProcessTest, RefusedMachineShowsTheReasonThenNoEngineAndEnds) {
+    const std::string brand = std::getenv("QUINDLE_CPU_BRAND") != nullptr ? std::getenv("QUINDLE_CPU_BRAND") : "";
     setenv("QUINDLE_CPU_BRAND", "Stand-in Processor of another maker", 1);
     TChildProcess console;
     const bool started = Start(console, "refused-machine");
-    setenv("QUINDLE_CPU_BRAND", "Intel(R) Xeon(R) CPU (stand-in for the CI machine)", 1);
+    setenv("QUINDLE_CPU_BRAND", brand.c_str(), 1);
     ASSERT_TRUE(started);
     EXPECT_EQ(console.WaitForExit(kStartMs), 0) << console.Stderr();
     const std::string shown = ReadWholeFile(Prompts("refused-machine"));
