@@ -19,6 +19,7 @@
 #include "console/media/TEnumDShowDevices.h"
 #include "console/services/SettingsStore.h"
 #include "platform/MessageBox.h"
+#include "tests/media/PulseTestSupport.h"
 #include "tests/console/CorvaneTestSupport.h"
 
 namespace console {
@@ -203,6 +204,42 @@ TEST_F(CorvaneDialogTest, CancelledFileChoiceOpensNothingAndShowsTheTrail) {
     ASSERT_EQ(m_prompts.texts.size(), 2u);
     EXPECT_EQ(m_prompts.texts[0], CRoriDaziZevoDlg::kMediaFileFilter);
     EXPECT_EQ(m_prompts.texts[1].rfind("earlier failure", 0), 0u);
+}
+
+TEST_F(CorvaneDialogTest, SourceRequestDuringTheFileChoiceIsRefused) {
+    CRoriDaziZevoDlg& dialog = MakeDialog();
+    ASSERT_TRUE(dialog.OnInitDialog());
+    m_prompts.chosenFile = "/clip.mp4";
+    m_prompts.whileChoosing = [&] { dialog.OnDispatchMsg(kRestartVideo, 0); };
+    dialog.OnDispatchMsg(kRestartVideo, 0);
+    EXPECT_EQ(m_pBinding->engine.opened.size(), 1u);
+    EXPECT_EQ(m_prompts.texts.size(), 2u) << "one chooser, then the refused request's box";
+}
+
+TEST_F(CorvaneDialogTest, FailedEngineOpenShowsTheFailure) {
+    TDlgOptions options;
+    options.mediaFile = "/clip.mp4";
+    CRoriDaziZevoDlg& dialog = MakeDialog(true, options);
+    m_pBinding->engine.openResult = 1;
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.OnDispatchMsg(kRestartVideo, 0);
+    ASSERT_EQ(m_prompts.texts.size(), 1u);
+    EXPECT_EQ(m_prompts.texts[0].rfind("引擎初始化失败", 0), 0u);
+    EXPECT_TRUE(m_pBinding->engine.processFlags.empty());
+}
+
+TEST_F(CorvaneDialogTest, AudioInputThatDoesNotOpenShowsTheFailure) {
+    testsupport::TNoPulseServer noServer;
+    TDlgOptions options;
+    options.listDevices = [](TDShowDeviceList* list) {
+        ListDevices(list, {}, {"Ghost"});
+        std::snprintf(list->audioAltNames[0], TDShowDeviceList::kNameBytes, "no-such-source");
+    };
+    CRoriDaziZevoDlg& dialog = MakeDialog(true, options);
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.OnDispatchMsg(kRestartAudio, 0);
+    ASSERT_EQ(m_prompts.texts.size(), 1u);
+    EXPECT_EQ(m_prompts.texts[0].rfind("RestartAudio: OpenAudioStream error", 0), 0u);
 }
 
 TEST_F(CorvaneDialogTest, RefusedOutputSizeOpensNothing) {

@@ -168,8 +168,11 @@ public:
         texts.push_back(text);
         return false;
     }
+    std::function<void()> whileChoosing;
+
     std::string ChooseOpenFile(const std::string& filter) override {
         texts.push_back(filter);
+        if (whileChoosing) whileChoosing();
         return chosenFile;
     }
     std::string ChooseFolder(const std::string& start) override {
