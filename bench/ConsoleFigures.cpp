@@ -46,12 +46,17 @@ pid_t StartXvfb(std::string* display) {
         _exit(127);
     }
     close(fds[1]);
-    char number[16] = {};
-    const ssize_t got = read(fds[0], number, sizeof number - 1);
-    close(fds[0]);
-    if (got <= 0) return 0;
+    // The number arrives in pieces and ends with a line feed; closing the
+    // pipe before that would make the server's write fail.
     display->assign(":");
-    display->append(number, std::strcspn(number, "\n"));
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') display->push_back(c);
+    close(fds[0]);
+    if (c != '\n' || display->size() < 2) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        return 0;
+    }
     return pid;
 }
 

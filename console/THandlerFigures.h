@@ -12,7 +12,7 @@ namespace console {
 // first frame came. One writer, the engine's output thread; any thread reads.
 class THandlerFigures {
 public:
-    static constexpr int kBuckets = 2000;  // the last one holds everything longer
+    static constexpr int kBuckets = 20000;  // 1 us each; the last holds everything longer
 
     void Record(int64_t startTicks, int64_t endTicks, int64_t sequence) {
         int64_t unset = 0;
