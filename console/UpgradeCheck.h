@@ -8,8 +8,10 @@
 #include "console/UpvaneDlg.h"
 #include "console/services/UpgradeService.h"
 
+namespace console {
+
 struct TUpgradeCheckOptions {
-    console::TUpgradeServiceOptions service;
+    TUpgradeServiceOptions service;
     UpvaneDlg::TOptions dialog;
 };
 
@@ -22,3 +24,5 @@ struct TUpgradeCheckOptions {
 int RunUpgradeCheck(const std::filesystem::path& exeDir, const std::function<bool(const QString&)>& askYesNo,
                     const std::function<void(const QString&)>& showBox,
                     const TUpgradeCheckOptions& options = {});
+
+}  // namespace console

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "console/services/PackageLauncher.h"
+namespace console {
 
 namespace {
 
@@ -16,7 +17,7 @@ constexpr double kDownloadFraction = 0.9;
 
 }  // namespace
 
-UpvaneDlg::UpvaneDlg(console::TUpgradeService service, int packageIndex, std::filesystem::path exeDir,
+UpvaneDlg::UpvaneDlg(TUpgradeService service, int packageIndex, std::filesystem::path exeDir,
                      TShowBox showBox, TOptions options, QWidget* parent)
     : QDialog(parent),
       m_service(std::move(service)),
@@ -36,7 +37,7 @@ UpvaneDlg::UpvaneDlg(console::TUpgradeService service, int packageIndex, std::fi
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pBar);
     layout->addWidget(cancel, 0, Qt::AlignRight);
-    if (!m_options.startPackage) m_options.startPackage = &console::StartPackage;
+    if (!m_options.startPackage) m_options.startPackage = &StartPackage;
 }
 
 UpvaneDlg::~UpvaneDlg() {
@@ -69,13 +70,13 @@ UpvaneDlg::TOutcome UpvaneDlg::Upgrade() {
     m_dBase = 0.0;
     PostBar(0);
     const auto record = m_service.QueryPackage(static_cast<uint32_t>(m_nPackageIndex), &m_bCancel);
-    const auto url = record ? console::PackageUrl(*record) : std::nullopt;
+    const auto url = record ? PackageUrl(*record) : std::nullopt;
     if (!url) return {QString::fromUtf8("通讯链路故障, 升级失败")};
     m_dBase += kPreparedFraction;
     PostBar(BarPosition(0, 0, m_dBase));
 
-    const std::filesystem::path package = m_exeDir / console::kPackageFileName;
-    if (!console::Download({&UpvaneDlg::OnProgress, this}, *url, package, m_options.download))
+    const std::filesystem::path package = m_exeDir / kPackageFileName;
+    if (!Download({&UpvaneDlg::OnProgress, this}, *url, package, m_options.download))
         return {QString::fromUtf8("下载失败\n") + QString::fromStdString(package.string())};
     PostBar(kBarRange);
     m_options.startPackage(package);
@@ -102,3 +103,5 @@ void UpvaneDlg::Finish(const TOutcome& outcome) {
     if (!outcome.strMessage.isEmpty() && m_fnShowBox) m_fnShowBox(outcome.strMessage);
     done(kEndCode);
 }
+
+}  // namespace console

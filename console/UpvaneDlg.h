@@ -13,6 +13,8 @@
 
 class QProgressBar;
 
+namespace console {
+
 // The upgrade download (dialog 146): asks the service for the package record,
 // downloads the package beside the console with the progress in bar 3004
 // (0..1000) and starts it. The work runs on a worker thread started when the
@@ -28,13 +30,13 @@ public:
     using TStartPackage = std::function<bool(const std::filesystem::path&)>;
 
     struct TOptions {
-        console::TDownloadOptions download;
-        // Empty: console::StartPackage.
+        TDownloadOptions download;
+        // Empty: StartPackage.
         TStartPackage startPackage;
     };
 
     // showBox shows a modal message box on the UI thread.
-    UpvaneDlg(console::TUpgradeService service, int packageIndex, std::filesystem::path exeDir,
+    UpvaneDlg(TUpgradeService service, int packageIndex, std::filesystem::path exeDir,
               TShowBox showBox, TOptions options = {}, QWidget* parent = nullptr);
     ~UpvaneDlg() override;
 
@@ -59,7 +61,7 @@ private:
     void Finish(const TOutcome& outcome);
     static int OnProgress(uint64_t total, uint64_t done, void* user);
 
-    console::TUpgradeService m_service;
+    TUpgradeService m_service;
     const int m_nPackageIndex;
     const std::filesystem::path m_exeDir;
     TShowBox m_fnShowBox;
@@ -73,3 +75,5 @@ private:
     uint64_t m_nTotal = 0;
     int m_nLastPos = -1;
 };
+
+}  // namespace console

@@ -11,6 +11,11 @@ namespace platform {
 using MessageBoxHandler = std::function<void(const std::string& text)>;
 
 void SetMessageBoxHandler(MessageBoxHandler handler);
+
+// A host program exports a C function of this name, void(const char* text),
+// that shows the text through its own handler; a shared library without a
+// handler of its own calls it.
+constexpr char kHostMessageBoxSymbol[] = "QuindleHostMessageBox";
 void ShowMessageBox(const std::string& text);
 
 }  // namespace platform

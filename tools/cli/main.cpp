@@ -33,6 +33,7 @@ extern "C" {
 #include "console/media/RecordNaming.h"
 #include "console/media/TEnumDShowDevices.h"
 #include "console/media/TRecord.h"
+#include "console/media/TRecorderSlot.h"
 #include "console/services/SettingsStore.h"
 #include "engine/ICapMattEngine.h"
 #include "tools/cli/TAudioFeeder.h"
@@ -74,8 +75,7 @@ private:
 
 // What the engine's output thread and the audio thread share with main.
 struct TSession {
-    std::atomic<IRecord*> liveRecorder{nullptr};
-    std::atomic<IRecord*> fileRecorder{nullptr};
+    console::TRecorderSlots recorders;
     std::atomic<bool> closing{false};
     std::atomic<int64_t> composed{0};
     std::atomic<int64_t> engineDrops{0};  // gaps in the input sequence numbers
@@ -95,11 +95,6 @@ int64_t PtsUs(const AVFrame* frame) {
     return av_rescale_q(frame->pts, timeBase, AVRational{1, 1000000});
 }
 
-void PushToRecorders(TSession& session, AVFrame* frame) {
-    if (IRecord* live = session.liveRecorder.load()) live->PushVideo(frame);
-    if (IRecord* file = session.fileRecorder.load()) file->PushVideo(frame);
-}
-
 // The engine's output thread, once per composed frame.
 long OnFrame(unsigned char* bytes, void* user, int /*cameraInUse*/) {
     auto* session = static_cast<TSession*>(user);
@@ -114,7 +109,7 @@ long OnFrame(unsigned char* bytes, void* user, int /*cameraInUse*/) {
     int64_t unset = 0;
     session->captorStartUs.compare_exchange_strong(unset, frame->pkt_duration - PtsUs(frame));
     if (!session->restampVideo || session->videoStream.Get() == nullptr) {
-        PushToRecorders(*session, frame);
+        session->recorders.PushVideo(frame);
         return 0;
     }
     AVStream* stream = session->videoStream.Get();
@@ -123,7 +118,7 @@ long OnFrame(unsigned char* bytes, void* user, int /*cameraInUse*/) {
     void* opaque = frame->opaque;
     frame->pts = frame->pkt_duration;
     frame->opaque = stream;
-    PushToRecorders(*session, frame);
+    session->recorders.PushVideo(frame);
     frame->pts = pts;
     frame->opaque = opaque;
     return 0;
@@ -135,8 +130,7 @@ void OnAudio(AVFrame* frame, void* user) {
     auto* session = static_cast<TSession*>(user);
     if (session->closing.load()) return;
     session->audio.Note(frame, av_gettime_relative());
-    if (IRecord* file = session->fileRecorder.load()) file->PushAudio(frame);
-    if (IRecord* live = session->liveRecorder.load()) live->PushAudio(frame);
+    session->recorders.PushAudio(frame);
 }
 
 int Fail(const char* step) {
@@ -217,8 +211,8 @@ void RunFor(const TCliOptions& options, TSession& session, TReports& reports) {
                         static_cast<long long>(session.engineDrops.load()));
             composedBefore = composed;
             if (session.restampVideo) session.audio.Print("        ", stdout);
-            if (IRecord* live = session.liveRecorder.load()) reports.live.PrintSecond(StatsOf(live), 1.0, stdout);
-            if (IRecord* file = session.fileRecorder.load()) reports.file.PrintSecond(StatsOf(file), 1.0, stdout);
+            if (IRecord* live = session.recorders.live.Held()) reports.live.PrintSecond(StatsOf(live), 1.0, stdout);
+            if (IRecord* file = session.recorders.file.Held()) reports.file.PrintSecond(StatsOf(file), 1.0, stdout);
             std::fflush(stdout);
             nextLine += std::chrono::seconds(1);
         }
@@ -227,8 +221,8 @@ void RunFor(const TCliOptions& options, TSession& session, TReports& reports) {
 }
 
 // Closes and releases a recorder, printing its summary first.
-void FinishRecorder(std::atomic<IRecord*>& slot, const TRecorderReport& report, double seconds) {
-    IRecord* recorder = slot.exchange(nullptr);
+void FinishRecorder(console::TRecorderSlot& slot, const TRecorderReport& report, double seconds) {
+    IRecord* recorder = slot.Take();
     if (recorder == nullptr) return;
     recorder->Close();
     report.PrintSummary(StatsOf(recorder), seconds, stdout);
@@ -364,14 +358,14 @@ int main(int argc, char** argv) {
     if (settings.AnyPush()) {
         std::vector<std::string> pushes;
         for (const auto& push : settings.pushes) pushes.push_back(push.value);
-        session.liveRecorder = StartRecorder(pushes, ParamsFor(*state, settings, audioFormat, options, true));
+        session.recorders.live.Put(StartRecorder(pushes, ParamsFor(*state, settings, audioFormat, options, true)));
         for (const auto& push : pushes)
             if (!push.empty()) std::printf("pushing %s\n", push.c_str());
     }
     if (settings.types.value != 0) {
         const auto names =
             console::RecordFileNames(settings.recordDir.value, settings.types.value, std::time(nullptr));
-        session.fileRecorder = StartRecorder(names, ParamsFor(*state, settings, audioFormat, options, false));
+        session.recorders.file.Put(StartRecorder(names, ParamsFor(*state, settings, audioFormat, options, false)));
         for (const auto& name : names) std::printf("recording %s\n", name.c_str());
     }
     std::fflush(stdout);
@@ -379,8 +373,7 @@ int main(int argc, char** argv) {
     if (feeder.IsOpen()) {
         while (session.captorStartUs.load() == 0 && !tools::g_stopRequested) av_usleep(5000);
         feeder.Start(session.captorStartUs.load(), [&session](AVFrame* frame) {
-            if (IRecord* file = session.fileRecorder.load()) file->PushAudio(frame);
-            if (IRecord* live = session.liveRecorder.load()) live->PushAudio(frame);
+            session.recorders.PushAudio(frame);
         });
     }
 
@@ -393,8 +386,8 @@ int main(int argc, char** argv) {
                 static_cast<long long>(session.composed.load()),
                 static_cast<long long>(session.engineDrops.load()));
     if (session.restampVideo) session.audio.Print("summary", stdout);
-    FinishRecorder(session.fileRecorder, reports.file, seconds);
-    FinishRecorder(session.liveRecorder, reports.live, seconds);
+    FinishRecorder(session.recorders.file, reports.file, seconds);
+    FinishRecorder(session.recorders.live, reports.live, seconds);
     PrintProcessFigures(seconds);
     const std::string trail = common::ErrorTrail::Take();
     if (!trail.empty()) {

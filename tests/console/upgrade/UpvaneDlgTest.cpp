@@ -26,6 +26,9 @@ extern "C" const char* __tsan_default_suppressions() {
 
 namespace {
 
+using console::RunUpgradeCheck;
+using console::UpvaneDlg;
+
 namespace fs = std::filesystem;
 using upgradetest::Answer;
 

@@ -1,0 +1,106 @@
+#include "console/CPreviewDlg.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+#include <QCoreApplication>
+#include <QPainter>
+
+namespace console {
+
+CPreviewDlg::CPreviewDlg(QWidget* owner) : QWidget(owner, Qt::Window) {
+    setObjectName(QStringLiteral("131"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_pOffered = av_frame_alloc();
+    m_pShown = av_frame_alloc();
+    resize(640, 360);
+}
+
+CPreviewDlg::~CPreviewDlg() {
+    av_frame_free(&m_pOffered);
+    av_frame_free(&m_pShown);
+    sws_freeContext(m_pScaler);
+}
+
+void CPreviewDlg::Configure(int width, int height, int pixelFormat) {
+    m_nPictureWidth = width;
+    m_nPictureHeight = height;
+    m_nPictureFormat = pixelFormat;
+    sws_freeContext(m_pScaler);
+    m_pScaler = nullptr;
+}
+
+void CPreviewDlg::Offer(const AVFrame* frame) {
+    {
+        std::lock_guard<std::mutex> hold(m_slotLock);
+        if (m_bOfferedFull) {
+            av_frame_unref(m_pOffered);
+            m_nReplaced.fetch_add(1, std::memory_order_relaxed);
+        }
+        m_bOfferedFull = av_frame_ref(m_pOffered, frame) == 0;
+    }
+    if (!m_bRepaintPosted.exchange(true))
+        QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(kRepaintEvent)));
+}
+
+bool CPreviewDlg::event(QEvent* event) {
+    if (event->type() != static_cast<QEvent::Type>(kRepaintEvent)) return QWidget::event(event);
+    m_bRepaintPosted.store(false);
+    TakeAndScale();
+    update();
+    return true;
+}
+
+void CPreviewDlg::TakeAndScale() {
+    {
+        std::lock_guard<std::mutex> hold(m_slotLock);
+        if (!m_bOfferedFull) return;
+        av_frame_unref(m_pShown);
+        av_frame_move_ref(m_pShown, m_pOffered);
+        m_bOfferedFull = false;
+    }
+    const QSize target = size().isEmpty() ? QSize(m_nPictureWidth, m_nPictureHeight) : size();
+    if (m_image.size() != target) m_image = QImage(target, QImage::Format_RGB32);
+    // QImage's RGB32 is B, G, R, X in memory on little-endian machines.
+    m_pScaler = sws_getCachedContext(m_pScaler, m_pShown->width, m_pShown->height,
+                                     static_cast<AVPixelFormat>(m_pShown->format), target.width(),
+                                     target.height(), AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (m_pScaler == nullptr) return;
+    uint8_t* planes[4] = {m_image.bits(), nullptr, nullptr, nullptr};
+    const int strides[4] = {static_cast<int>(m_image.bytesPerLine()), 0, 0, 0};
+    sws_scale(m_pScaler, m_pShown->data, m_pShown->linesize, 0, m_pShown->height, planes, strides);
+    ++m_nPainted;
+}
+
+void CPreviewDlg::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (m_image.isNull()) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    painter.drawImage(rect(), m_image);
+    // The layers' outlines, mapped from the layout's reference size.
+    if (m_layout.MaxWidth <= 0 || m_layout.MaxHeight <= 0) return;
+    painter.setPen(Qt::red);
+    const double sx = double(width()) / m_layout.MaxWidth, sy = double(height()) / m_layout.MaxHeight;
+    for (int i = 0; i < std::clamp(m_layout.LayerCnt, 0, TCapLayout::kMaxLayers); ++i) {
+        const TCapLayer& layer = m_layout.layers[i];
+        if (layer.Id != TCapLayer::kPresenter) continue;
+        painter.drawRect(QRectF(QPointF(layer.Position[0].x * sx, layer.Position[0].y * sy),
+                                QPointF(layer.Position[2].x * sx, layer.Position[2].y * sy)));
+    }
+}
+
+void CPreviewDlg::showEvent(QShowEvent* event) {
+    m_bShown.store(true);
+    QWidget::showEvent(event);
+}
+
+void CPreviewDlg::hideEvent(QHideEvent* event) {
+    m_bShown.store(false);
+    QWidget::hideEvent(event);
+}
+
+}  // namespace console

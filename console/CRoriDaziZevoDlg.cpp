@@ -1,0 +1,522 @@
+#include "console/CRoriDaziZevoDlg.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QShowEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "common/ErrorTrail.h"
+#include "common/Utf.h"
+#include "console/CPreviewDlg.h"
+#include "console/DispatchEvent.h"
+#include "console/OpenParams.h"
+#include "console/StartProgress.h"
+#include "console/TEngineBinding.h"
+#include "console/TPrompts.h"
+#include "console/media/IAudioCaptor.h"
+#include "console/media/TEnumDShowDevices.h"
+#include "console/services/SettingsStore.h"
+#include "console/services/TRtLog.h"
+#include "platform/CaptureDevices.h"
+#include "platform/ExecutablePath.h"
+#include "platform/PerfCounter.h"
+
+namespace console {
+
+namespace {
+
+constexpr unsigned int kEngineFlags = 0xFFFFFFFF;
+constexpr int kMattingOffFlag = 0x200;
+constexpr int kRestartProcessFlags = 128;
+constexpr char kCaption[] = "Quindle Console";
+constexpr char kMediaFileText[] = "视频文件...";
+constexpr char kOwnVirtualCamera[] = "Quindle";
+constexpr int kTemplateSlots = 6;
+constexpr int kParamSliders = 5;
+
+void ListMachineDevices(TDShowDeviceList* list) {
+    const TEnumDShowDevices devices([](std::vector<TCaptureDevice>* found) {
+        for (const platform::TCaptureNode& node : platform::ListCaptureNodes())
+            found->push_back({node.cardName, node.path});
+    });
+    devices.Enumerate(list);
+}
+
+std::string ReadStoredName(const char* valueName) {
+    char16_t buffer[260] = {};
+    if (ReadString(buffer, sizeof buffer, valueName, "InputMain") != 1) return {};
+    return common::Utf16ToUtf8(buffer);
+}
+
+void StoreName(const std::string& name, const char* valueName) {
+    WriteString(common::Utf8ToUtf16(name), valueName, "InputMain");
+}
+
+// Fills a device list: every name but the system's own virtual camera, with
+// its index in the listing, then selects the stored name or the first entry.
+void FillList(QComboBox* list, const char (*names)[TDShowDeviceList::kNameBytes], int count,
+              const std::string& stored, bool withMediaFile) {
+    list->clear();
+    for (int i = 0; i < count; ++i) {
+        const QString name = QString::fromUtf8(names[i]);
+        if (name.compare(QLatin1String(kOwnVirtualCamera), Qt::CaseInsensitive) == 0) continue;
+        list->addItem(name, i);
+    }
+    if (withMediaFile) list->addItem(QString::fromUtf8(kMediaFileText), CRoriDaziZevoDlg::kMediaFileEntry);
+    const int match = list->findText(QString::fromStdString(stored), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    list->setCurrentIndex(match >= 0 ? match : (list->count() > 0 ? 0 : -1));
+}
+
+TCapLayout EmptyLayout() {
+    TCapLayout layout{};
+    for (TCapLayer& layer : layout.layers) layer.Id = TCapLayer::kUnused;
+    layout.MaxWidth = 1920;
+    layout.MaxHeight = 1080;
+    return layout;
+}
+
+}  // namespace
+
+common::IRtLog*& ProcessRtLog() {
+    static common::IRtLog* log = nullptr;
+    return log;
+}
+
+CRoriDaziZevoDlg::CRoriDaziZevoDlg(StartProgress* progress, IEngineBinding& binding, TTrackedPrompts& prompts,
+                                   TDlgOptions options)
+    : m_pProgress(progress), m_binding(binding), m_prompts(prompts), m_options(std::move(options)) {
+    setObjectName(QStringLiteral("102"));
+    setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 8));
+    if (!m_options.listDevices) m_options.listDevices = &ListMachineDevices;
+    m_pDevices = std::make_unique<TDShowDeviceList>();
+    std::memset(m_pDevices.get(), 0, sizeof(TDShowDeviceList));
+    m_pParams = std::make_unique<TCapParamList>();
+    m_nTemplateIndex = 0;
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("camera-video")));
+    if (ProcessRtLog() == nullptr) ProcessRtLog() = CreateInstance_IRtLog();
+    m_nCounterFrequency = platform::PerfCounter::Frequency();
+    if (m_pEngine.load() == nullptr) m_pEngine = m_binding.Create(&FrameCallback, this, kEngineFlags);
+    m_nEngineCreated = platform::PerfCounter::Now();
+    Log("CreateInstance_ICapMattEngine finished\n");
+    m_prompts.SetOnReturn([this] {
+        if (m_bClosePending) QMetaObject::invokeMethod(this, [this] { OnCancel(); }, Qt::QueuedConnection);
+    });
+    CreateControls();
+}
+
+CRoriDaziZevoDlg::~CRoriDaziZevoDlg() {
+    m_prompts.SetOnReturn({});
+    OnCancel();
+}
+
+void CRoriDaziZevoDlg::Log(const char* line) const {
+    if (common::IRtLog* log = ProcessRtLog()) log->Write(line);
+}
+
+QSize CRoriDaziZevoDlg::TemplateSize() const {
+    // Dialog units: x in quarters of the average character width, y in
+    // eighths of the character height.
+    const QFontMetrics metrics(font());
+    return {kTemplateWidthDu * metrics.averageCharWidth() / 4, kTemplateHeightDu * metrics.height() / 8};
+}
+
+void CRoriDaziZevoDlg::AdvanceProgress(int position) {
+    if (m_pProgress != nullptr && m_pProgress->isVisible()) m_pProgress->SetPos(position);
+}
+
+bool CRoriDaziZevoDlg::OnInitDialog() {
+    for (int position : {20, 40, 50, 60, 70, 80}) {
+        AdvanceProgress(position);
+        char line[32];
+        std::snprintf(line, sizeof line, "SetPos(%d)\n", position);
+        Log(line);
+    }
+    m_nRunStart = platform::PerfCounter::Now();
+    AdvanceProgress(90);
+    PlaceAtBottomRight();
+    WriteString(common::Utf8ToUtf16(platform::ExecutablePath()), "EXE", "");
+    if (m_pEngine.load() == nullptr) {
+        m_prompts.ShowBox("引擎初始化失败");
+        OnCancel();
+        return false;
+    }
+    InitControls();
+    AdvanceProgress(100);
+    ApplyTemplate(0);
+    PostDispatch(this, kRestartAudio, 0);
+    PostDispatch(this, kRestartVideo, 0);
+    m_pPreview->show();
+    if (m_pProgress != nullptr) m_pProgress->close();
+    m_pPreview->setFocus();
+    return true;
+}
+
+int CRoriDaziZevoDlg::DoModal() {
+    if (!OnInitDialog()) return result();
+    show();
+    return exec();
+}
+
+void CRoriDaziZevoDlg::PlaceAtBottomRight() {
+    resize(TemplateSize() - QSize(0, kDebugPanelPx));
+    // The outer rectangle, frame included, is what is placed; its frame is
+    // known only once the window is shown, so showing places it again.
+    const QSize outer = frameGeometry().size();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect desktop = screen != nullptr ? screen->geometry() : QRect(0, 0, 1920, 1080);
+    move(desktop.x() + desktop.width() - outer.width(), desktop.y() + desktop.height() - outer.height() - kBottomGapPx);
+}
+
+void CRoriDaziZevoDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_bPlacedShown) {
+        m_bPlacedShown = true;
+        PlaceAtBottomRight();
+    }
+}
+
+void CRoriDaziZevoDlg::CreateControls() {
+    const QFontMetrics metrics(font());
+    const auto place = [&](QWidget* control, const char* id, int x, int y, int w, int h) {
+        control->setObjectName(QString::fromLatin1(id));
+        control->setGeometry(x * metrics.averageCharWidth() / 4, y * metrics.height() / 8,
+                             w * metrics.averageCharWidth() / 4, h * metrics.height() / 8);
+        if (auto* button = qobject_cast<QPushButton*>(control)) button->setAutoDefault(false);
+        return control;
+    };
+    const auto text = [](const char* utf8) { return QString::fromUtf8(utf8); };
+    place(new QLabel(text("主画面"), this), "1018", 9, 23, 28, 11);
+    m_pMainList = new QComboBox(this);
+    place(m_pMainList, "1017", 44, 20, 117, 14);
+    place(new QLabel(text("背景画面"), this), "", 8, 46, 33, 8);
+    m_pDisplayList = new QComboBox(this);
+    place(m_pDisplayList, "1016", 44, 44, 117, 14);
+    place(new QLabel(text("音频采集"), this), "1082", 8, 68, 32, 13);
+    m_pAudioList = new QComboBox(this);
+    place(m_pAudioList, "1077", 44, 67, 117, 14);
+    place(new QPushButton(text("摄像机控制"), this), "1076", 169, 16, 48, 16);
+    m_pSettings = new QPushButton(text("设置"), this);
+    place(m_pSettings, "1087", 169, 43, 48, 15);
+    auto* record = new QPushButton(text("录制"), this);
+    place(record, "1079", 169, 67, 48, 15);
+    static const char* const kTemplateNames[kTemplateSlots] = {"全屏", "双视窗", "模板2", "模板3", "模板4", "模板5"};
+    for (int s = 0; s < kTemplateSlots; ++s) {
+        m_pTemplateButtons[s] = new QPushButton(text(kTemplateNames[s]), this);
+        const QByteArray id = QByteArray::number(3030 + s);
+        place(m_pTemplateButtons[s], id.constData(), 43 + 38 * (s % 3), 96 + 26 * (s / 3), 38, 25);
+        connect(m_pTemplateButtons[s], &QPushButton::clicked, this,
+                [this, s] { PostDispatch(this, 16, 3030 + s); });
+    }
+    place(new QCheckBox(text("隐藏主画面"), this), "3020", 166, 103, 52, 10);
+    auto* push = new QCheckBox(text("直播推流"), this);
+    place(push, "3018", 166, 124, 43, 10);
+    m_pMatting = new QCheckBox(text("主体抠像"), this);
+    place(m_pMatting, "2000", 32, 176, 42, 10);
+    place(new QLabel(text("抠像参数"), this), "2001", 44, 202, 33, 9);
+    place(new QCheckBox(text("屏幕蒙绿"), this), "2002", 33, 231, 46, 10);
+    place(new QLabel(text("抠像参数"), this), "2003", 44, 256, 33, 9);
+    place(new QLabel(text("抠像参数"), this), "2004", 44, 280, 33, 9);
+    static const int kSliderY[kParamSliders] = {173, 200, 228, 252, 277};
+    static const int kValueY[kParamSliders] = {167, 191, 218, 242, 268};
+    for (int i = 0; i < kParamSliders; ++i) {
+        m_pSliders[i] = new QSlider(Qt::Horizontal, this);
+        place(m_pSliders[i], QByteArray::number(2300 + i).constData(), 76, kSliderY[i], 141, 17);
+        place(new QLabel(text("Val"), this), QByteArray::number(2400 + i).constData(), 143, kValueY[i], 17, 9);
+        connect(m_pSliders[i], &QSlider::valueChanged, this, [this, i](int value) {
+            if (ICapMattEngine* engine = m_pEngine.load()) engine->SetParam(value, i);
+        });
+    }
+    connect(m_pMainList, &QComboBox::activated, this, [this] { PostDispatch(this, kRestartVideo, 0); });
+    connect(m_pDisplayList, &QComboBox::activated, this, [this] { PostDispatch(this, kRestartVideo, 0); });
+    connect(m_pAudioList, &QComboBox::activated, this, [this] { PostDispatch(this, kRestartAudio, 0); });
+    connect(record, &QPushButton::clicked, this, [this] { PostDispatch(this, 13, 0); });
+    connect(push, &QCheckBox::clicked, this, [this] { PostDispatch(this, 14, 0); });
+    connect(m_pMatting, &QCheckBox::clicked, this, [this] { ApplyMattingSwitch(); });
+}
+
+void CRoriDaziZevoDlg::InitControls() {
+    m_nTemplateIndex = 0;
+    setWindowTitle(QString::fromLatin1(kCaption));
+    m_pPreview = new CPreviewDlg(this);
+    m_options.listDevices(m_pDevices.get());
+    FillDeviceLists();
+    FillParamSliders();
+    FillDisplays();
+    LoadTemplateButtons();
+    m_nLastCameraInUse = 0;
+    PostDispatch(this, kCameraInUse, 0);
+}
+
+void CRoriDaziZevoDlg::FillDeviceLists() {
+    const TDShowDeviceList& devices = *m_pDevices;
+    FillList(m_pMainList, devices.videoNames, std::clamp(devices.videoCount, 0, TDShowDeviceList::kMaxDevices),
+             ReadStoredName("VideoDevName"), true);
+    FillList(m_pAudioList, devices.audioNames, std::clamp(devices.audioCount, 0, TDShowDeviceList::kMaxDevices),
+             ReadStoredName("AudioDevName"), false);
+}
+
+void CRoriDaziZevoDlg::FillParamSliders() {
+    ICapMattEngine* engine = m_pEngine.load();
+    const int count = std::clamp(engine->GetParamList(m_pParams.get()), 0, 64);
+    m_pParams->count = static_cast<int16_t>(count);
+    for (int i = 0; i < std::min(count, kParamSliders); ++i) {
+        const TCapParamInfo& info = m_pParams->entries[i];
+        QWidget* label = findChild<QWidget*>(QString::number(2000 + i));
+        if (auto* button = qobject_cast<QAbstractButton*>(label)) button->setText(QString::fromStdString(info.name));
+        if (auto* text = qobject_cast<QLabel*>(label)) text->setText(QString::fromStdString(info.name));
+        if (auto* value = findChild<QLabel*>(QString::number(2400 + i))) value->clear();
+        QSlider* slider = m_pSliders[i];
+        const QSignalBlocker quiet(slider);
+        slider->setRange(info.minimum, info.maximum);
+        slider->setSingleStep(1);
+        slider->setPageStep(1);
+        slider->setTickInterval(5);
+        slider->setValue(info.defaultValue);
+        slider->setEnabled((engine->GetParamFlags(i) & 2) == 0);
+    }
+}
+
+void CRoriDaziZevoDlg::FillDisplays() {
+    std::string names[50];
+    unsigned primary = 0;
+    const int count = std::clamp(m_pEngine.load()->ListScreens(names, &primary, 50), 0, 50);
+    m_pDisplayList->clear();
+    for (int i = 0; i < count; ++i) m_pDisplayList->addItem(QString::fromStdString(names[i]));
+    if (count > 0) m_pDisplayList->setCurrentIndex(count >= 2 && primary == 0 ? 1 : 0);
+}
+
+void CRoriDaziZevoDlg::LoadTemplateButtons() {
+    for (int s = 0; s < kTemplateSlots; ++s) {
+        TCapLayout layout = EmptyLayout();
+        if (LoadTemplate(&layout, s, false) != 1) {
+            layout = DefaultTemplate(s);
+            SaveTemplate(layout, s);
+        }
+        m_pTemplateButtons[s]->setText(QString::fromStdU16String(std::u16string(layout.Name)));
+    }
+}
+
+void CRoriDaziZevoDlg::ApplyTemplate(int slot) {
+    TCapLayout layout = EmptyLayout();
+    if (LoadTemplate(&layout, slot, true) != 1) layout = DefaultTemplate(slot);
+    m_pPreview->SetLayout(layout);
+    m_pEngine.load()->SetLayout(&m_pPreview->CurrentLayout());
+    m_nTemplateIndex = slot;
+    m_bLayoutApplied = true;
+}
+
+void CRoriDaziZevoDlg::ApplyMattingSwitch() {
+    ICapMattEngine* engine = m_pEngine.load();
+    if (engine == nullptr) return;
+    const int flags = engine->GetProcessFlags();
+    const bool on = m_pMatting->isChecked();
+    engine->SetProcessFlags(on ? flags & ~kMattingOffFlag : flags | kMattingOffFlag);
+    m_pSliders[0]->setEnabled(on);
+    m_pSliders[1]->setEnabled(on);
+}
+
+bool CRoriDaziZevoDlg::event(QEvent* event) {
+    if (event->type() != TDispatchEvent::kType) return QDialog::event(event);
+    const auto* dispatch = static_cast<TDispatchEvent*>(event);
+    OnDispatchMsg(dispatch->Code(), dispatch->Argument());
+    return true;
+}
+
+void CRoriDaziZevoDlg::OnDispatchMsg(int code, int64_t argument) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%s %d\n", "CRoriDaziZevoDlg::OnDispatchMsg, lParam:", code);
+    Log(line);
+    if (m_bClosing) return;
+    switch (code) {
+        case kRestartVideo:
+            if (!RestartVideo()) ShowTrail();
+            break;
+        case kRestartAudio:
+            if (!RestartAudio()) ShowTrail();
+            break;
+        case kSecondInstance:
+        case kShowWindows:
+            ShowWindows();
+            break;
+        case kCameraInUse:
+            m_nLastCameraInUse = static_cast<int>(argument);
+            m_pSettings->setEnabled(argument == 0);
+            break;
+        default:
+            break;
+    }
+}
+
+void CRoriDaziZevoDlg::ShowTrail() { m_prompts.ShowBox(common::ErrorTrail::Take()); }
+
+void CRoriDaziZevoDlg::ShowWindows() {
+    show();
+    if (m_pPreview != nullptr) m_pPreview->show();
+    raise();
+    activateWindow();
+}
+
+bool CRoriDaziZevoDlg::RestartVideo() {
+    ICapMattEngine* engine = m_pEngine.load();
+    // The file chooser runs an event loop, in which another request may
+    // arrive: the flag covers the whole action.
+    if (m_bVideoBusy || engine == nullptr) return false;
+    m_bVideoBusy = true;
+    TCapOpenParam param;
+    bool opened = BuildOpenParam(&param);
+    if (opened && engine->Open(&param) != 0) {
+        common::ErrorTrail::Add("引擎初始化失败");
+        opened = false;
+    }
+    if (opened) {
+        StoreName(param.sources[0].name, "VideoDevName");
+        m_pPreview->Configure(std::max(param.outWidth, param.outHeight), std::min(param.outWidth, param.outHeight),
+                              param.outFormat == 3 ? 28 : param.outFormat);
+        engine->SetLayout(&m_pPreview->CurrentLayout());
+        for (int i = 0; i < std::min<int>(m_pParams->count, kParamSliders); ++i) {
+            if (m_pSliders[i]->isEnabled()) engine->SetParam(m_pSliders[i]->value(), i);
+        }
+        engine->SetProcessFlags(kRestartProcessFlags);
+        ApplyMattingSwitch();
+        m_actualFormat = param.actualFormat;
+    }
+    m_bVideoBusy = false;
+    return opened;
+}
+
+bool CRoriDaziZevoDlg::BuildOpenParam(TCapOpenParam* param) {
+    int16_t kind = kCapSourceNone;
+    std::string name;
+    const QVariant entry = m_pMainList->currentData();
+    if (!entry.isValid()) return false;
+    if (entry.toInt() == kMediaFileEntry) {
+        kind = kCapSourceFile;
+        name = std::exchange(m_options.mediaFile, std::string());
+        if (name.empty()) name = m_prompts.ChooseOpenFile(kMediaFileFilter);
+        if (name.empty()) return false;
+    } else {
+        kind = kCapSourceCamera;
+        name = m_pMainList->currentText().toStdString();
+    }
+    const TOutputFormat format = ReadOutputFormat();
+    const std::string refusal = CheckOutputFormat(format);
+    if (!refusal.empty()) {
+        common::ErrorTrail::Add(refusal);
+        return false;
+    }
+    *param = MakeOpenParam(kind, name, m_pDisplayList->currentIndex(), format, this, ProcessRtLog());
+    return true;
+}
+
+bool CRoriDaziZevoDlg::RestartAudio() {
+    const std::string name = m_pAudioList->currentText().toStdString();
+    const int index = m_pAudioList->currentData().toInt();
+    ReleaseInstance_IAudioCaptor(&m_pAudioCaptor);
+    if (name.empty()) {
+        common::ErrorTrail::Add("RestartAudio: Audio dev name is empty");
+        return false;
+    }
+    m_pAudioCaptor = CreateInstance_IAudioCaptor();
+    if (m_pAudioCaptor == nullptr) {
+        common::ErrorTrail::Add("RestartAudio: CreateInstance_IAudioCaptor error");
+        return false;
+    }
+    TAudioOpenParams params;
+    params.deviceName = (index >= 0 && index < TDShowDeviceList::kMaxDevices) ? m_pDevices->audioAltNames[index] : name;
+    params.callback = &AudioCallback;
+    params.user = this;
+    if (!m_pAudioCaptor->Open(&params)) {
+        ReleaseInstance_IAudioCaptor(&m_pAudioCaptor);
+        common::ErrorTrail::Add("RestartAudio: OpenAudioStream error");
+        return false;
+    }
+    m_pAudioCaptor->Start();
+    StoreName(name, "AudioDevName");
+    return true;
+}
+
+long CRoriDaziZevoDlg::FrameCallback(unsigned char* frame, void* user, int cameraInUse) {
+    if (user != nullptr) static_cast<CRoriDaziZevoDlg*>(user)->OnFrame(reinterpret_cast<AVFrame*>(frame), cameraInUse);
+    return 0;
+}
+
+void CRoriDaziZevoDlg::OnFrame(AVFrame* frame, int cameraInUse) {
+    if (frame == nullptr || m_bClosing.load() || m_pEngine.load() == nullptr) return;
+    const int64_t start = platform::PerfCounter::Now();
+    m_recorders.PushVideo(frame);
+    // Posted with every frame until the dialog has taken the new value.
+    if (cameraInUse != m_nLastCameraInUse.load()) PostDispatch(this, kCameraInUse, cameraInUse);
+    if (m_pPreview != nullptr && m_pPreview->IsShown()) m_pPreview->Offer(frame);
+    m_handlerFigures.Record(start, platform::PerfCounter::Now(), frame->pkt_size);
+}
+
+void CRoriDaziZevoDlg::AudioCallback(AVFrame* frame, void* user) {
+    auto* dialog = static_cast<CRoriDaziZevoDlg*>(user);
+    if (frame == nullptr || dialog == nullptr || dialog->m_bClosing.load()) return;
+    dialog->m_recorders.PushAudio(frame);
+}
+
+void CRoriDaziZevoDlg::RequestClose() {
+    if (m_bClosing) return;
+    if (m_prompts.IsWaiting()) {
+        m_bClosePending = true;
+        return;
+    }
+    OnCancel();
+}
+
+void CRoriDaziZevoDlg::OnCancel() {
+    if (m_bClosing.exchange(true)) return;
+    if (m_bLayoutApplied && m_pPreview != nullptr && m_pPreview->CurrentLayout().BuildIn == 0)
+        SaveTemplate(m_pPreview->CurrentLayout(), m_nTemplateIndex);
+    // The live recorder's outputs may be files too: both are finished.
+    m_recorders.file.Close();
+    m_recorders.live.Close();
+    ICapMattEngine* engine = m_pEngine.exchange(nullptr);
+    m_binding.Release(&engine);
+    ReleaseInstance_IAudioCaptor(&m_pAudioCaptor);
+    delete m_pPreview;
+    m_pPreview = nullptr;
+    ReleaseInstance_IRtLog(&ProcessRtLog());
+    m_bEnded = true;
+    done(QDialog::Rejected);
+}
+
+void CRoriDaziZevoDlg::closeEvent(QCloseEvent* event) {
+    if (m_bEnded) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    RequestClose();
+}
+
+void CRoriDaziZevoDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter would end the dialog past the exit sequence: ignored.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CRoriDaziZevoDlg::reject() { RequestClose(); }
+
+void CRoriDaziZevoDlg::accept() {}
+
+}  // namespace console

@@ -1,0 +1,158 @@
+#pragma once
+
+#include <QDialog>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "common/IRtLog.h"
+#include "console/THandlerFigures.h"
+#include "console/TKeyboardHook.h"
+#include "console/media/TRecorderSlot.h"
+#include "engine/ICapMattEngine.h"
+
+class QComboBox;
+class QSlider;
+class QPushButton;
+class QCheckBox;
+
+struct AVFrame;
+
+namespace console {
+
+class CPreviewDlg;
+class IAudioCaptor;
+class IEngineBinding;
+class StartProgress;
+class TTrackedPrompts;
+struct TDShowDeviceList;
+
+// The process's one run-time log; created with the main dialog, destroyed
+// as its last exit step.
+common::IRtLog*& ProcessRtLog();
+
+struct TDlgOptions {
+    // Stands for choosing "视频文件..." with this file at the first RestartVideo.
+    std::string mediaFile;
+    // Fills the device lists; the machine's cameras and audio inputs by default.
+    std::function<void(TDShowDeviceList*)> listDevices;
+};
+
+// The console's main window. All of it belongs to the user-interface thread
+// except OnFrame and the audio callback, which the engine's output thread and
+// the audio captor's thread call; they touch only the recorder slots, the
+// echo window's frame slot and atomics, and post WM_DISPATCH for the rest.
+class CRoriDaziZevoDlg final : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kTemplateWidthDu = 225;
+    static constexpr int kTemplateHeightDu = 395;
+    static constexpr int kDebugPanelPx = 110;
+    static constexpr int kBottomGapPx = 50;
+    static constexpr int kMediaFileEntry = -1;
+    static constexpr char kMediaFileFilter[] = "Describe Files (*.mp4)|*.mp4|All Files (*.*)|*.*||";
+
+    CRoriDaziZevoDlg(StartProgress* progress, IEngineBinding& binding, TTrackedPrompts& prompts,
+                     TDlgOptions options = {});
+    ~CRoriDaziZevoDlg() override;
+
+    // False when the dialog ended during initialisation.
+    bool OnInitDialog();
+    // OnInitDialog, then the dialog's own event loop until it ends.
+    int DoModal();
+
+    // The exit sequence; runs once.
+    void OnCancel();
+    // Esc, the close box, SIGINT and SIGTERM: the exit sequence now, or once
+    // the prompt waiting for the user has returned.
+    void RequestClose();
+    void OnDispatchMsg(int code, int64_t argument);
+
+    // The engine's output thread, once per composed frame.
+    void OnFrame(AVFrame* frame, int cameraInUse);
+    static long FrameCallback(unsigned char* frame, void* user, int cameraInUse);
+    // The audio captor's thread, once per audio frame.
+    static void AudioCallback(AVFrame* frame, void* user);
+
+    TRecorderSlots& Recorders() { return m_recorders; }
+    CPreviewDlg* Preview() const { return m_pPreview; }
+    ICapMattEngine* Engine() const { return m_pEngine.load(); }
+    bool IsClosing() const { return m_bClosing.load(); }
+    bool HasEnded() const { return m_bEnded; }
+    int LastCameraInUse() const { return m_nLastCameraInUse.load(); }
+    int64_t RunStartTicks() const { return m_nRunStart; }
+    int64_t EngineCreatedTicks() const { return m_nEngineCreated; }
+    const THandlerFigures& HandlerFigures() const { return m_handlerFigures; }
+    // The size the template gives in pixels, before the debug panel is hidden.
+    QSize TemplateSize() const;
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+public slots:
+    void reject() override;
+    void accept() override;
+
+private:
+    void Log(const char* line) const;
+    void AdvanceProgress(int position);
+    void CreateControls();
+    void InitControls();
+    void PlaceAtBottomRight();
+    void FillDeviceLists();
+    void FillParamSliders();
+    void FillDisplays();
+    void LoadTemplateButtons();
+    void ApplyTemplate(int slot);
+    void ApplyMattingSwitch();
+
+    bool RestartVideo();
+    bool BuildOpenParam(TCapOpenParam* param);
+    bool RestartAudio();
+    void ShowTrail();
+    void ShowWindows();
+
+    StartProgress* m_pProgress;
+    IEngineBinding& m_binding;
+    TTrackedPrompts& m_prompts;
+    TDlgOptions m_options;
+    TKeyboardHook m_keyboardHook;
+
+    std::atomic<ICapMattEngine*> m_pEngine{nullptr};
+    std::unique_ptr<TCapParamList> m_pParams;
+    std::unique_ptr<TDShowDeviceList> m_pDevices;
+    int m_nTemplateIndex = 0;
+    bool m_bLayoutApplied = false;
+    int64_t m_nCounterFrequency = 0;
+    int64_t m_nRunStart = 0;
+    int64_t m_nEngineCreated = 0;
+    THandlerFigures m_handlerFigures;
+    TCapVideoFormat m_actualFormat = kDefaultVideoFormat;
+
+    CPreviewDlg* m_pPreview = nullptr;
+    IAudioCaptor* m_pAudioCaptor = nullptr;
+    TRecorderSlots m_recorders;
+
+    std::atomic<bool> m_bClosing{false};
+    std::atomic<int> m_nLastCameraInUse{0};
+    bool m_bVideoBusy = false;
+    bool m_bClosePending = false;
+    bool m_bEnded = false;
+    bool m_bPlacedShown = false;
+
+    QComboBox* m_pMainList = nullptr;     // 1017
+    QComboBox* m_pDisplayList = nullptr;  // 1016
+    QComboBox* m_pAudioList = nullptr;    // 1077
+    QPushButton* m_pSettings = nullptr;   // 1087
+    QCheckBox* m_pMatting = nullptr;      // 2000
+    QSlider* m_pSliders[5] = {};          // 2300..2304
+    QPushButton* m_pTemplateButtons[6] = {};  // 3030..3035
+};
+
+}  // namespace console
