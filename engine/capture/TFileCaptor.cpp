@@ -1,6 +1,7 @@
 #include "engine/capture/TFileCaptor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -12,6 +13,7 @@ extern "C" {
 
 #include "common/ErrorTrail.h"
 #include "common/Utf.h"
+#include "engine/capture/TOwnerRef.h"
 
 namespace pelorn {
 namespace {
@@ -79,6 +81,27 @@ int FirstStreamOf(const AVFormatContext* context, AVMediaType type) {
 
 }  // namespace
 
+// The open file with the stop flag its reads watch. The captor shares it with
+// every picture it delivers, whose opaque names one of its streams, so the
+// file is closed when the last of them lets go, possibly after the captor is
+// gone; hence FFmpeg's interrupt callback looks here and not at the captor.
+struct TFileCaptor::TInputFile {
+    AVFormatContext* formatContext = nullptr;
+    // Raised by Stop before the worker is asked to leave; read by FFmpeg on
+    // whichever thread is inside it.
+    std::atomic<bool> stopRequested{false};
+
+    TInputFile() = default;
+    TInputFile(const TInputFile&) = delete;
+    TInputFile& operator=(const TInputFile&) = delete;
+    ~TInputFile() { avformat_close_input(&formatContext); }
+
+    static int Interrupted(void* self) {
+        const auto* input = static_cast<const TInputFile*>(self);
+        return input->stopRequested.load(std::memory_order_acquire) ? 1 : 0;
+    }
+};
+
 AVRational TFileCaptor::ChooseFrameRate(AVRational averageRate, AVRational realBaseRate) {
     auto finish = [](AVRational rate) {
         if (rate.den == 0) rate.den = 1;
@@ -118,23 +141,21 @@ TFileCaptor::~TFileCaptor() { Stop(); }
 int TFileCaptor::Open(std::string path, InputFrameCallback callback, void* reserved, void* user,
                       int loop) {
     Stop();
-    m_bStopRequested = false;
 
-    m_pFormatContext = avformat_alloc_context();
-    if (m_pFormatContext == nullptr) return -1;
-    m_pFormatContext->interrupt_callback.callback = &TFileCaptor::Interrupted;
-    m_pFormatContext->interrupt_callback.opaque = this;
+    auto input = std::make_shared<TInputFile>();
+    input->formatContext = avformat_alloc_context();
+    if (input->formatContext == nullptr) return -1;
+    input->formatContext->interrupt_callback = {&TInputFile::Interrupted, input.get()};
     // Frees the context on failure.
-    if (avformat_open_input(&m_pFormatContext, path.c_str(), nullptr, nullptr) < 0) {
-        m_pFormatContext = nullptr;
-        return -1;
-    }
-    if (avformat_find_stream_info(m_pFormatContext, nullptr) < 0) {
+    if (avformat_open_input(&input->formatContext, path.c_str(), nullptr, nullptr) < 0) return -1;
+    m_pInput = std::move(input);
+    AVFormatContext* const context = m_pInput->formatContext;
+    if (avformat_find_stream_info(context, nullptr) < 0) {
         CloseFile();
         return -2;
     }
 
-    const int video = FirstStreamOf(m_pFormatContext, AVMEDIA_TYPE_VIDEO);
+    const int video = FirstStreamOf(context, AVMEDIA_TYPE_VIDEO);
     if (video < 0 || OpenDecoder(video, &m_pVideoCodec) != 0) {
         CloseFile();
         return -3;
@@ -143,13 +164,13 @@ int TFileCaptor::Open(std::string path, InputFrameCallback callback, void* reser
     m_nWidth = m_pVideoCodec->width;
     m_nHeight = m_pVideoCodec->height;
     m_nPixelFormat = m_pVideoCodec->pix_fmt;
-    const AVStream* videoStream = m_pFormatContext->streams[video];
+    const AVStream* videoStream = context->streams[video];
     m_frameRate = ChooseFrameRate(videoStream->avg_frame_rate, videoStream->r_frame_rate);
 
     // Audio is optional: a stream without channels is left alone, a decoder
     // that does not open only means no audio.
-    const int audio = FirstStreamOf(m_pFormatContext, AVMEDIA_TYPE_AUDIO);
-    if (audio >= 0 && m_pFormatContext->streams[audio]->codecpar->ch_layout.nb_channels != 0 &&
+    const int audio = FirstStreamOf(context, AVMEDIA_TYPE_AUDIO);
+    if (audio >= 0 && context->streams[audio]->codecpar->ch_layout.nb_channels != 0 &&
         OpenDecoder(audio, &m_pAudioCodec) == 0) {
         m_nAudioIndex = audio;
     }
@@ -167,7 +188,7 @@ int TFileCaptor::OpenW(const char16_t* path, InputFrameCallback callback, void* 
 }
 
 int TFileCaptor::OpenDecoder(int streamIndex, AVCodecContext** context) {
-    const AVStream* stream = m_pFormatContext->streams[streamIndex];
+    const AVStream* stream = m_pInput->formatContext->streams[streamIndex];
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
     if (codec == nullptr) return -1;
     AVCodecContext* decoder = avcodec_alloc_context3(codec);
@@ -185,7 +206,7 @@ int TFileCaptor::OpenDecoder(int streamIndex, AVCodecContext** context) {
 void TFileCaptor::CloseFile() {
     avcodec_free_context(&m_pVideoCodec);
     avcodec_free_context(&m_pAudioCodec);
-    avformat_close_input(&m_pFormatContext);
+    m_pInput.reset();  // closes the file unless delivered pictures still hold it
     m_nVideoIndex = -1;
     m_nAudioIndex = -1;
 }
@@ -193,19 +214,19 @@ void TFileCaptor::CloseFile() {
 platform::TManualResetEvent* TFileCaptor::Start() {
     // Open accepts no file without a video stream, so this is the case of
     // both streams missing.
-    if (m_nVideoIndex < 0 || m_pFormatContext == nullptr) {
+    if (m_nVideoIndex < 0 || !m_pInput) {
         common::ErrorTrail::Add(kStartError);
         return nullptr;
     }
     StopWorker();
-    m_bStopRequested = false;
+    m_pInput->stopRequested.store(false, std::memory_order_release);
     m_evtPlaybackEnded.Reset();
     m_worker.Start(&TFileCaptor::PlaybackLoop, this);
     return &m_evtPlaybackEnded;
 }
 
 void TFileCaptor::StopWorker() {
-    m_bStopRequested = true;
+    if (m_pInput) m_pInput->stopRequested.store(true, std::memory_order_release);
     // Destroy, not only Stop: a stopped captor has no playback thread left.
     m_worker.Destroy();
 }
@@ -232,12 +253,10 @@ int TFileCaptor::GetFormat(TCapVideoFormat* out) {
 }
 
 int64_t TFileCaptor::GetFrameCount() {
-    if (m_pFormatContext == nullptr || m_pFormatContext->duration == AV_NOPTS_VALUE ||
-        m_pFormatContext->duration <= 0 || m_frameRate.den == 0) {
-        return 0;
-    }
+    const int64_t duration = m_pInput ? m_pInput->formatContext->duration : AV_NOPTS_VALUE;
+    if (duration == AV_NOPTS_VALUE || duration <= 0 || m_frameRate.den == 0) return 0;
     const double rate = static_cast<float>(m_frameRate.num) / static_cast<float>(m_frameRate.den);
-    const double frames = rate * static_cast<double>(m_pFormatContext->duration) / 1000000.0;
+    const double frames = rate * static_cast<double>(duration) / 1000000.0;
     return std::llround(std::clamp(frames, 0.0, 1e15));
 }
 
@@ -245,15 +264,10 @@ bool TFileCaptor::IsPlaying() const {
     return m_worker.HasThread() && !m_evtPlaybackEnded.IsSet();
 }
 
-int TFileCaptor::Interrupted(void* self) {
-    return static_cast<TFileCaptor*>(self)->m_bStopRequested.load(std::memory_order_acquire) ? 1
-                                                                                              : 0;
-}
-
 void TFileCaptor::PlaybackLoop(void* self) { static_cast<TFileCaptor*>(self)->Play(); }
 
 bool TFileCaptor::ShouldStop() const {
-    return m_worker.ExitRequested() || m_bStopRequested.load(std::memory_order_acquire);
+    return m_worker.ExitRequested() || m_pInput->stopRequested.load(std::memory_order_acquire);
 }
 
 void TFileCaptor::Play() {
@@ -261,12 +275,18 @@ void TFileCaptor::Play() {
     AVFrame* video = av_frame_alloc();
     AVFrame* audio = av_frame_alloc();
     TPlaybackClock clock;
-    const AVRational timeBase = m_pFormatContext->streams[m_nVideoIndex]->time_base;
+    const AVRational timeBase = m_pInput->formatContext->streams[m_nVideoIndex]->time_base;
     if (timeBase.num > 0 && timeBase.den > 0) clock.streamTimeBase = timeBase;
 
     int64_t framesThisPass = 0;
-    if (packet != nullptr && video != nullptr && audio != nullptr) {
-        while (!ShouldStop() && ReadPacket(packet, clock, framesThisPass, video, audio)) {
+    {
+        // Let go of before the exit is confirmed: once Stop has returned,
+        // only delivered pictures hold the file.
+        const TOwnerRef input(m_pInput);
+        if (input.IsValid() && packet != nullptr && video != nullptr && audio != nullptr) {
+            while (!ShouldStop() &&
+                   ReadPacket(input, packet, clock, framesThisPass, video, audio)) {
+            }
         }
     }
 
@@ -279,13 +299,13 @@ void TFileCaptor::Play() {
 }
 
 // One packet: read, decode, deliver. False ends playback.
-bool TFileCaptor::ReadPacket(AVPacket* packet, TPlaybackClock& clock, int64_t& framesThisPass,
-                             AVFrame* video, AVFrame* audio) {
-    const int read = av_read_frame(m_pFormatContext, packet);
+bool TFileCaptor::ReadPacket(const TOwnerRef& input, AVPacket* packet, TPlaybackClock& clock,
+                             int64_t& framesThisPass, AVFrame* video, AVFrame* audio) {
+    const int read = av_read_frame(m_pInput->formatContext, packet);
     if (read < 0) {
         if (read != AVERROR_EOF) return false;
         // The decoder still holds the last pictures of the pass.
-        if (!DecodeVideo(nullptr, clock, video, framesThisPass)) return false;
+        if (!DecodeVideo(input, nullptr, clock, video, framesThisPass)) return false;
         // A pass that showed nothing would only be rewound again and again.
         if (m_nLoop == 0 || framesThisPass == 0 || !Rewind()) return false;
         ++clock.passCount;
@@ -294,7 +314,7 @@ bool TFileCaptor::ReadPacket(AVPacket* packet, TPlaybackClock& clock, int64_t& f
     }
     bool playOn = true;
     if (packet->stream_index == m_nVideoIndex) {
-        playOn = DecodeVideo(packet, clock, video, framesThisPass);
+        playOn = DecodeVideo(input, packet, clock, video, framesThisPass);
     } else if (packet->stream_index == m_nAudioIndex) {
         playOn = DecodeAudio(packet, audio);
     }
@@ -305,10 +325,11 @@ bool TFileCaptor::ReadPacket(AVPacket* packet, TPlaybackClock& clock, int64_t& f
 bool TFileCaptor::Rewind() {
     // Backwards from the stream's start, so that the pass begins with the
     // first key frame even when its decoding time stamp lies before 0.
-    const AVStream* stream = m_pFormatContext->streams[m_nVideoIndex];
+    AVFormatContext* const context = m_pInput->formatContext;
+    const AVStream* stream = context->streams[m_nVideoIndex];
     const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-    if (av_seek_frame(m_pFormatContext, m_nVideoIndex, start, AVSEEK_FLAG_BACKWARD) < 0 &&
-        av_seek_frame(m_pFormatContext, m_nVideoIndex, 0, 0) < 0) {
+    if (av_seek_frame(context, m_nVideoIndex, start, AVSEEK_FLAG_BACKWARD) < 0 &&
+        av_seek_frame(context, m_nVideoIndex, 0, 0) < 0) {
         return false;
     }
     avcodec_flush_buffers(m_pVideoCodec);
@@ -318,8 +339,8 @@ bool TFileCaptor::Rewind() {
 
 // `packet` null drains the decoder. A packet the decoder refuses as damaged
 // is skipped; other decoder failures end playback.
-bool TFileCaptor::DecodeVideo(const AVPacket* packet, TPlaybackClock& clock, AVFrame* frame,
-                              int64_t& delivered) {
+bool TFileCaptor::DecodeVideo(const TOwnerRef& input, const AVPacket* packet,
+                              TPlaybackClock& clock, AVFrame* frame, int64_t& delivered) {
     const int sent = avcodec_send_packet(m_pVideoCodec, packet);
     if (sent == AVERROR(EAGAIN) || sent == AVERROR_INVALIDDATA) return true;
     if (sent < 0 && sent != AVERROR_EOF) return false;
@@ -331,7 +352,7 @@ bool TFileCaptor::DecodeVideo(const AVPacket* packet, TPlaybackClock& clock, AVF
         }
         if (received < 0) return false;
         ++delivered;
-        if (!DeliverVideo(frame, clock)) return false;
+        if (!DeliverVideo(input, frame, clock)) return false;
     }
 }
 
@@ -346,7 +367,7 @@ bool TFileCaptor::DecodeAudio(const AVPacket* packet, AVFrame* frame) {
             return true;
         }
         if (received < 0) return false;
-        frame->opaque = m_pFormatContext->streams[m_nAudioIndex];
+        frame->opaque = m_pInput->formatContext->streams[m_nAudioIndex];
         av_frame_unref(frame);
     }
 }
@@ -362,15 +383,19 @@ int64_t TFileCaptor::FramePts(const AVFrame* frame, const TPlaybackClock& clock)
     return SaturatingAdd(SaturatingAdd(clock.firstPts, clock.lastOffset), interval);
 }
 
-bool TFileCaptor::DeliverVideo(AVFrame* frame, TPlaybackClock& clock) {
+// The picture carries `input`, which keeps the stream its opaque names alive;
+// one that cannot take it is dropped.
+bool TFileCaptor::DeliverVideo(const TOwnerRef& input, AVFrame* frame, TPlaybackClock& clock) {
     const int64_t due = clock.DueWall(FramePts(frame, clock), av_gettime_relative());
     if (!WaitUntil(due)) {
         av_frame_unref(frame);
         return false;
     }
-    frame->opaque = m_pFormatContext->streams[m_nVideoIndex];
     frame->pts = clock.Restamp(av_gettime_relative());
-    if (m_pCallback != nullptr) m_pCallback(frame, m_pUser);
+    if (input.Attach(frame, m_pInput->formatContext->streams[m_nVideoIndex]) &&
+        m_pCallback != nullptr) {
+        m_pCallback(frame, m_pUser);
+    }
     av_frame_unref(frame);
     return true;
 }

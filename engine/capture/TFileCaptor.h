@@ -1,7 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 extern "C" {
@@ -13,17 +13,20 @@ extern "C" {
 #include "platform/ManualResetEvent.h"
 
 struct AVCodecContext;
-struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
 
 namespace pelorn {
+
+class TOwnerRef;
 
 // Plays a media file: decodes its first video stream (and its first audio
 // stream, which is decoded and not delivered), holds every picture back until
 // its time stamp is due on the wall clock, re-stamps it with the time that
 // really passed and hands it to the input callback. With looping on it seeks
 // back to the start at the end of the file and plays on without a pause.
+// Pictures handed over hold the open file, so receivers may keep them, and
+// read the stream their opaque names, after the captor is stopped or gone.
 //
 // Threads: Open, Start, Stop, GetFormat and destruction on the owner's thread;
 // the playback loop, and with it every callback, on the captor's worker. Stop
@@ -72,8 +75,9 @@ public:
     bool DecodesAudio() const { return m_pAudioCodec != nullptr; }
 
 private:
+    struct TInputFile;
+
     static void PlaybackLoop(void* self);
-    static int Interrupted(void* self);
 
     int OpenDecoder(int streamIndex, AVCodecContext** context);
     void CloseFile();
@@ -81,13 +85,13 @@ private:
 
     void Play();
     bool ShouldStop() const;
-    bool ReadPacket(AVPacket* packet, TPlaybackClock& clock, int64_t& framesThisPass,
-                    AVFrame* video, AVFrame* audio);
+    bool ReadPacket(const TOwnerRef& input, AVPacket* packet, TPlaybackClock& clock,
+                    int64_t& framesThisPass, AVFrame* video, AVFrame* audio);
     bool Rewind();
-    bool DecodeVideo(const AVPacket* packet, TPlaybackClock& clock, AVFrame* frame,
-                     int64_t& delivered);
+    bool DecodeVideo(const TOwnerRef& input, const AVPacket* packet, TPlaybackClock& clock,
+                     AVFrame* frame, int64_t& delivered);
     bool DecodeAudio(const AVPacket* packet, AVFrame* frame);
-    bool DeliverVideo(AVFrame* frame, TPlaybackClock& clock);
+    bool DeliverVideo(const TOwnerRef& input, AVFrame* frame, TPlaybackClock& clock);
     int64_t FramePts(const AVFrame* frame, const TPlaybackClock& clock) const;
     bool WaitUntil(int64_t dueWall);
 
@@ -97,7 +101,7 @@ private:
     int m_nWidth = 0;
     int m_nHeight = 0;
     int m_nPixelFormat = -1;
-    AVFormatContext* m_pFormatContext = nullptr;
+    std::shared_ptr<TInputFile> m_pInput;  // null when closed
     AVCodecContext* m_pVideoCodec = nullptr;
     AVCodecContext* m_pAudioCodec = nullptr;
     int32_t m_nVideoIndex = -1;
@@ -108,9 +112,6 @@ private:
     void* m_pUser = nullptr;
     int32_t m_nLoop = 0;
 
-    // Raised by Stop before the worker is asked to leave; read by FFmpeg's
-    // interrupt callback on whichever thread is inside FFmpeg.
-    std::atomic<bool> m_bStopRequested{false};
     platform::TManualResetEvent m_evtPlaybackEnded;
 };
 

@@ -13,6 +13,7 @@ extern "C" {
 
 #include "common/ErrorTrail.h"
 #include "engine/capture/CaptureQuery.h"
+#include "engine/capture/TOwnerRef.h"
 #include "platform/DebugOutput.h"
 #include "platform/ManualResetEvent.h"
 
@@ -130,57 +131,50 @@ struct TVideoCaptor::TSession {
         return copy;
     }
 
-    // Every picture handed over carries `owner` in its opaque_ref: its pixels
-    // come from this session's pool or decoder and its opaque names one of
-    // its streams, so the session lives until the last picture is released.
-    // The reader keeps nothing of a picture past its callback; a receiver
-    // that holds on releases it last, and the pool's lock orders that release
-    // before the pool is freed.
-    void Deliver(AVBufferRef* owner) {
+    // Every picture handed over carries `owner`: its pixels come from this
+    // session's pool or decoder and its opaque names one of its streams, so
+    // the session lives until the last picture is released. The reader keeps
+    // nothing of a picture past its callback; a receiver that holds on
+    // releases it last, and the pool's lock orders that release before the
+    // pool is freed.
+    void Deliver(const TOwnerRef& owner) {
         AVFrame* picture = Deliverable();
-        if (picture != nullptr && av_buffer_replace(&picture->opaque_ref, owner) >= 0) {
-            picture->opaque = formatContext->streams[streamIndex];
+        if (picture != nullptr && owner.Attach(picture, formatContext->streams[streamIndex])) {
             callback(picture, user);
         }
         av_frame_unref(copy);
         av_frame_unref(frame);
     }
 
-    static void ReleaseOwner(void* opaque, uint8_t*) { delete static_cast<std::shared_ptr<TSession>*>(opaque); }
-
-    // A buffer reference holding the session: FFmpeg frees it with the last
-    // picture that carries it.
-    static AVBufferRef* MakeOwner(const std::shared_ptr<TSession>& session) {
-        auto* held = new std::shared_ptr<TSession>(session);
-        AVBufferRef* owner = av_buffer_create(nullptr, 0, &TSession::ReleaseOwner, held, 0);
-        if (owner == nullptr) delete held;
-        return owner;
-    }
-
-    // The reader thread. The camera falling silent for as long as a first
-    // picture may take counts as a failed read.
-    static void Run(const std::shared_ptr<TSession>& self) {
-        TSession& session = *self;
-        AVBufferRef* owner = MakeOwner(self);
+    // The camera falling silent for as long as a first picture may take
+    // counts as a failed read.
+    void ReadUntilEnd(const TOwnerRef& owner) {
         int decodeErrors = 0;
         int64_t lastPicture = av_gettime_relative();
-        while (session.callback != nullptr && session.user != nullptr && session.copy != nullptr &&
-               !session.stop.load(std::memory_order_acquire)) {
-            const Read result = owner != nullptr ? session.ReadOnce(decodeErrors) : Read::kFailed;
+        while (callback != nullptr && user != nullptr && copy != nullptr &&
+               !stop.load(std::memory_order_acquire)) {
+            const Read result = owner.IsValid() ? ReadOnce(decodeErrors) : Read::kFailed;
             if (result == Read::kPicture) {
                 lastPicture = av_gettime_relative();
-                session.Deliver(owner);
+                Deliver(owner);
                 continue;
             }
             if (result == Read::kEnd) break;
             const bool silent = av_gettime_relative() - lastPicture > kFirstFrameLimitUs;
             if (result == Read::kFailed || silent) {
-                if (!session.stop.load(std::memory_order_acquire)) session.callback(nullptr, session.user);
+                if (!stop.load(std::memory_order_acquire)) callback(nullptr, user);
                 break;
             }
         }
-        av_buffer_unref(&owner);
-        session.finished.Set();
+    }
+
+    // The reader thread.
+    static void Run(const std::shared_ptr<TSession>& self) {
+        {
+            const TOwnerRef owner(self);
+            self->ReadUntilEnd(owner);
+        }
+        self->finished.Set();
     }
 };
 

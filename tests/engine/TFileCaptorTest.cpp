@@ -23,6 +23,7 @@ extern "C" {
 #include <fstream>
 #include <future>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -305,6 +306,39 @@ TEST_F(FileCaptorTest, DestructionStopsARunningPlayback) {
     const int count = m_delivered.count.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(m_delivered.count.load(), count);
+}
+
+// Keeps the first picture it is handed, as a receiver queueing pictures does.
+struct TKeeper {
+    std::atomic<AVFrame*> kept{nullptr};
+    AVRational timeBase{0, 1};  // of the kept picture's stream, read in the callback
+
+    static void Keep(AVFrame* frame, void* user) {
+        auto* self = static_cast<TKeeper*>(user);
+        if (self->kept.load() != nullptr) return;
+        self->timeBase = static_cast<const AVStream*>(frame->opaque)->time_base;
+        self->kept = av_frame_clone(frame);
+    }
+};
+
+TEST_F(FileCaptorTest, APictureKeptPastTheCaptorStillNamesItsStream) {
+    TKeeper keeper;
+    auto captor = std::make_unique<TFileCaptor>();
+    ASSERT_EQ(captor->Open(Media("av_320x240_30.mp4"), &TKeeper::Keep, nullptr, &keeper, 0), 0);
+    ASSERT_NE(captor->Start(), nullptr);
+    for (int waited = 0; keeper.kept.load() == nullptr && waited < 10000; waited += 5) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_NE(keeper.kept.load(), nullptr);
+    captor->Stop();
+    captor.reset();
+
+    // Read after the captor is gone: the sanitizers see a closed file's stream.
+    AVFrame* kept = keeper.kept.exchange(nullptr);
+    const auto* stream = static_cast<const AVStream*>(kept->opaque);
+    EXPECT_EQ(av_cmp_q(stream->time_base, keeper.timeBase), 0);
+    EXPECT_EQ(stream->codecpar->width, 320);
+    av_frame_free(&kept);  // the last hold: closes the file
 }
 
 // ---- Network source ---------------------------------------------------------------------------
