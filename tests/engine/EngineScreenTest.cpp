@@ -203,19 +203,18 @@ TEST_F(EngineScreenTest, TheBufferEngineKeepsRefreshingItsCanvasBehindABlackBack
         green[i + 1] = 54;
         green[i + 3] = 34;
     }
-    bool composed = false;
+    // Only a call within the 1 ms budget (none in a sanitizer's build) is
+    // judged: one over it delivers whatever stage it reached.
+    bool composedBlack = true;
     const auto processShows = [&](uint32_t colour) {
-        composed = engine.Process(destination.data(), green.data()) == 0 || composed;
+        if (engine.Process(destination.data(), green.data()) == 0)
+            composedBlack = composedBlack && Near(ColourAt(destination.data(), kWidth * 3, 3, 10, 10), 0, 8);
         return ColourAt(engine.Canvas(), kWidth * 4, 4, kWidth / 4, kHeight / 4) == colour;
     };
     EXPECT_TRUE(Eventually([&] { return processShows(KnownColour(0, 0)); }));
     ASSERT_TRUE(m_server.PaintKnownPicture({kHalves[1], kHalves[0]}));
     EXPECT_TRUE(Eventually([&] { return processShows(KnownColour(1, 0)); }));
-    // Calls over the 1 ms budget (every one in a sanitizer's build) leave
-    // the destination as it was.
-    if (composed) {
-        EXPECT_TRUE(Near(ColourAt(destination.data(), kWidth * 3, 3, 10, 10), 0, 8));
-    }
+    EXPECT_TRUE(composedBlack);
 }
 
 }  // namespace
