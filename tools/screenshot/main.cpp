@@ -51,6 +51,35 @@ bool SaveSmall(const QImage& screen, const QString& path) {
         .save(path, "PNG", 0);  // 0: the strongest compression
 }
 
+// Shows the dialog with matting on and saves the screen once the echo window
+// has painted enough frames; 0 when the picture was written.
+int GrabWhenFramesFlow(console::CRoriDaziZevoDlg& dialog, const QString& output) {
+    dialog.show();
+    dialog.findChild<QCheckBox*>(QStringLiteral("2000"))->click();
+    int status = 1;
+    QElapsedTimer waited;
+    waited.start();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const console::CPreviewDlg* preview = dialog.Preview();
+        const bool ready = preview != nullptr && preview->PaintedFrames() >= kFramesBeforeGrab;
+        if (!ready && waited.elapsed() < kGiveUpMs) return;
+        poll.stop();
+        if (!ready) {
+            std::fprintf(stderr, "console_screenshot: no frames were shown\n");
+        } else if (SaveSmall(QGuiApplication::primaryScreen()->grabWindow(0).toImage(), output)) {
+            status = 0;
+        } else {
+            std::fprintf(stderr, "console_screenshot: %s could not be written\n", qPrintable(output));
+        }
+        dialog.RequestClose();
+        QCoreApplication::quit();
+    });
+    poll.start(100);
+    QCoreApplication::exec();
+    return status;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) void QuindleHostMessageBox(const char* text) {
@@ -70,6 +99,7 @@ int main(int argc, char** argv) {
     console::TEngineBinding binding(console::TEngineBinding::LibraryBesideProgram());
     if (!binding.IsLoaded()) {
         std::fprintf(stderr, "console_screenshot: %s\n", binding.LoadError().c_str());
+        platform::SetMessageBoxHandler({});
         return 1;
     }
     console::TDlgOptions options;
@@ -79,30 +109,7 @@ int main(int argc, char** argv) {
     int status = 1;
     {
         console::CRoriDaziZevoDlg dialog(nullptr, binding, prompts, options);
-        if (!dialog.OnInitDialog()) return 1;
-        dialog.show();
-        dialog.findChild<QCheckBox*>(QStringLiteral("2000"))->click();
-
-        QElapsedTimer waited;
-        waited.start();
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            const console::CPreviewDlg* preview = dialog.Preview();
-            const bool ready = preview != nullptr && preview->PaintedFrames() >= kFramesBeforeGrab;
-            if (!ready && waited.elapsed() < kGiveUpMs) return;
-            poll.stop();
-            if (!ready) {
-                std::fprintf(stderr, "console_screenshot: no frames were shown\n");
-            } else if (SaveSmall(QGuiApplication::primaryScreen()->grabWindow(0).toImage(), argv[2])) {
-                status = 0;
-            } else {
-                std::fprintf(stderr, "console_screenshot: %s could not be written\n", argv[2]);
-            }
-            dialog.RequestClose();
-            QCoreApplication::quit();
-        });
-        poll.start(100);
-        application.exec();
+        if (dialog.OnInitDialog()) status = GrabWhenFramesFlow(dialog, argv[2]);
     }
     platform::SetMessageBoxHandler({});
     return status;
