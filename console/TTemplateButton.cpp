@@ -31,6 +31,10 @@ void TTemplateButton::paintEvent(QPaintEvent*) {
     const QRect area = rect();
     painter.fillRect(area, Fill());
     qDrawShadePanel(&painter, area, palette(), isDown(), 1);
+    if (isDown()) {
+        painter.setPen(palette().color(QPalette::Dark));
+        painter.drawRect(area.adjusted(0, 0, -1, -1));
+    }
     if (hasFocus()) {
         painter.setPen(QPen(palette().color(QPalette::Dark), 1, Qt::DotLine));
         painter.drawRect(area.adjusted(3, 3, -4, -4));
