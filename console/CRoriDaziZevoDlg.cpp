@@ -7,14 +7,19 @@ extern "C" {
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QShowEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QSlider>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cstdio>
@@ -26,8 +31,11 @@ extern "C" {
 #include "console/DispatchEvent.h"
 #include "console/OpenParams.h"
 #include "console/StartProgress.h"
+#include "console/TDebugValueBox.h"
+#include "console/TDropDownList.h"
 #include "console/TEngineBinding.h"
 #include "console/TPrompts.h"
+#include "console/TTemplateButton.h"
 #include "console/media/IAudioCaptor.h"
 #include "console/media/TEnumDShowDevices.h"
 #include "console/services/SettingsStore.h"
@@ -42,6 +50,10 @@ namespace {
 
 constexpr unsigned int kEngineFlags = 0xFFFFFFFF;
 constexpr int kMattingOffFlag = 0x200;
+constexpr int kBlackWhiteFlag = 0x2;
+constexpr int kDebugDrawingFlag = 0x400;
+constexpr int kDebugParam0 = 14;
+constexpr int kDebugParam1 = 15;
 constexpr int kRestartProcessFlags = 128;
 constexpr char kCaption[] = "Quindle Console";
 constexpr char kMediaFileText[] = "视频文件...";
@@ -192,61 +204,101 @@ void CRoriDaziZevoDlg::showEvent(QShowEvent* event) {
 
 void CRoriDaziZevoDlg::CreateControls() {
     const QFontMetrics metrics(font());
-    const auto place = [&](QWidget* control, const char* id, int x, int y, int w, int h) {
-        control->setObjectName(QString::fromLatin1(id));
+    const auto place = [&](auto* control, int id, int x, int y, int w, int h) {
+        if (id != 0) control->setObjectName(QString::number(id));
         control->setGeometry(x * metrics.averageCharWidth() / 4, y * metrics.height() / 8,
                              w * metrics.averageCharWidth() / 4, h * metrics.height() / 8);
         if (auto* button = qobject_cast<QPushButton*>(control)) button->setAutoDefault(false);
         return control;
     };
     const auto text = [](const char* utf8) { return QString::fromUtf8(utf8); };
-    place(new QLabel(text("主画面"), this), "1018", 9, 23, 28, 11);
-    m_pMainList = new QComboBox(this);
-    place(m_pMainList, "1017", 44, 20, 117, 14);
-    place(new QLabel(text("背景画面"), this), "", 8, 46, 33, 8);
-    m_pDisplayList = new QComboBox(this);
-    place(m_pDisplayList, "1016", 44, 44, 117, 14);
-    place(new QLabel(text("音频采集"), this), "1082", 8, 68, 32, 13);
-    m_pAudioList = new QComboBox(this);
-    place(m_pAudioList, "1077", 44, 67, 117, 14);
-    place(new QPushButton(text("摄像机控制"), this), "1076", 169, 16, 48, 16);
-    m_pSettings = new QPushButton(text("设置"), this);
-    place(m_pSettings, "1087", 169, 43, 48, 15);
-    auto* record = new QPushButton(text("录制"), this);
-    place(record, "1079", 169, 67, 48, 15);
+    place(new QLabel(text("主画面"), this), 1018, 9, 23, 28, 11);
+    m_pMainList = place(new TDropDownList(this), 1017, 44, 20, 117, 14);
+    place(new QLabel(text("背景画面"), this), 0, 8, 46, 33, 8);
+    m_pDisplayList = place(new QComboBox(this), 1016, 44, 44, 117, 14);
+    place(new QLabel(text("音频采集"), this), 1082, 8, 68, 32, 13);
+    m_pAudioList = place(new TDropDownList(this), 1077, 44, 67, 117, 14);
+    m_pCameraControl = place(new QPushButton(text("摄像机控制"), this), 1076, 169, 16, 48, 16);
+    m_pSettings = place(new QPushButton(text("设置"), this), 1087, 169, 43, 48, 15);
+    m_pRecord = place(new QPushButton(text("录制"), this), 1079, 169, 67, 48, 15);
     static const char* const kTemplateNames[kTemplateSlots] = {"全屏", "双视窗", "模板2", "模板3", "模板4", "模板5"};
     for (int s = 0; s < kTemplateSlots; ++s) {
-        m_pTemplateButtons[s] = new QPushButton(text(kTemplateNames[s]), this);
-        const QByteArray id = QByteArray::number(3030 + s);
-        place(m_pTemplateButtons[s], id.constData(), 43 + 38 * (s % 3), 96 + 26 * (s / 3), 38, 25);
-        connect(m_pTemplateButtons[s], &QPushButton::clicked, this,
-                [this, s] { PostDispatch(this, 16, 3030 + s); });
+        m_pTemplateButtons[s] = place(new TTemplateButton(text(kTemplateNames[s]), this), 3030 + s,
+                                      43 + 38 * (s % 3), 96 + 26 * (s / 3), 38, 25);
     }
-    place(new QCheckBox(text("隐藏主画面"), this), "3020", 166, 103, 52, 10);
-    auto* push = new QCheckBox(text("直播推流"), this);
-    place(push, "3018", 166, 124, 43, 10);
-    m_pMatting = new QCheckBox(text("主体抠像"), this);
-    place(m_pMatting, "2000", 32, 176, 42, 10);
-    place(new QLabel(text("抠像参数"), this), "2001", 44, 202, 33, 9);
-    place(new QCheckBox(text("屏幕蒙绿"), this), "2002", 33, 231, 46, 10);
-    place(new QLabel(text("抠像参数"), this), "2003", 44, 256, 33, 9);
-    place(new QLabel(text("抠像参数"), this), "2004", 44, 280, 33, 9);
+    m_pHidePresenter = place(new QCheckBox(text("隐藏主画面"), this), 3020, 166, 103, 52, 10);
+    m_pPush = place(new QCheckBox(text("直播推流"), this), 3018, 166, 124, 43, 10);
+    m_pMatting = place(new QCheckBox(text("主体抠像"), this), 2000, 32, 176, 42, 10);
+    place(new QLabel(text("抠像参数"), this), 2001, 44, 202, 33, 9);
+    m_pScreenTint = place(new QCheckBox(text("屏幕蒙绿"), this), 2002, 33, 231, 46, 10);
+    place(new QLabel(text("抠像参数"), this), 2003, 44, 256, 33, 9);
+    place(new QLabel(text("抠像参数"), this), 2004, 44, 280, 33, 9);
     static const int kSliderY[kParamSliders] = {173, 200, 228, 252, 277};
     static const int kValueY[kParamSliders] = {167, 191, 218, 242, 268};
     for (int i = 0; i < kParamSliders; ++i) {
-        m_pSliders[i] = new QSlider(Qt::Horizontal, this);
-        place(m_pSliders[i], QByteArray::number(2300 + i).constData(), 76, kSliderY[i], 141, 17);
-        place(new QLabel(text("Val"), this), QByteArray::number(2400 + i).constData(), 143, kValueY[i], 17, 9);
-        connect(m_pSliders[i], &QSlider::valueChanged, this, [this, i](int value) {
-            if (ICapMattEngine* engine = m_pEngine.load()) engine->SetParam(value, i);
-        });
+        m_pSliders[i] = place(new QSlider(Qt::Horizontal, this), 2300 + i, 76, kSliderY[i], 141, 17);
+        m_pSliders[i]->setTickPosition(QSlider::NoTicks);
+        place(new QLabel(text("Val"), this), 2400 + i, 143, kValueY[i], 17, 9);
     }
+    m_pLogSwitch = place(new QCheckBox(text("输出日志"), this), 3049, 170, 306, 48, 10);
+    m_pLogSwitch->hide();
+    place(new QGroupBox(text("调试"), this), 0, 7, 333, 211, 55);
+    m_pDebugDrawing = place(new QCheckBox(text("开启调试"), this), 3055, 23, 351, 48, 10);
+    m_pBlackWhite = place(new QCheckBox(text("黑白图"), this), 3054, 23, 368, 40, 10);
+    place(new QLabel(text("参数0"), this), 3051, 74, 351, 24, 8);
+    // Each edit and its up-down make one spin box, named after the edit.
+    m_pDebugValue0 = place(new TDebugValueBox(0, 999, this), 1005, 99, 348, 36, 14);
+    place(new QLabel(text("参数1"), this), 3052, 74, 368, 24, 8);
+    m_pDebugValue1 = place(new TDebugValueBox(-999, 999, this), 1007, 99, 367, 35, 14);
+    place(new QPushButton(text("Test1"), this), 3056, 149, 349, 27, 15);
+    place(new QPushButton(text("Test2"), this), 3057, 149, 365, 27, 15);
+    m_pTestPattern = place(new QCheckBox(text("VMFg"), this), 3058, 185, 351, 33, 10);
+    ConnectControls();
+    ConnectDebugPanel();
+}
+
+// Only the user's own input acts: activated and clicked, and the sliders'
+// actions, are never sent for a change the code makes.
+void CRoriDaziZevoDlg::ConnectControls() {
     connect(m_pMainList, &QComboBox::activated, this, [this] { PostDispatch(this, kRestartVideo, 0); });
     connect(m_pDisplayList, &QComboBox::activated, this, [this] { PostDispatch(this, kRestartVideo, 0); });
     connect(m_pAudioList, &QComboBox::activated, this, [this] { PostDispatch(this, kRestartAudio, 0); });
-    connect(record, &QPushButton::clicked, this, [this] { PostDispatch(this, 13, 0); });
-    connect(push, &QCheckBox::clicked, this, [this] { PostDispatch(this, 14, 0); });
+    m_pMainList->SetOnDropDown([this] { RelistDevices(); });
+    m_pAudioList->SetOnDropDown([this] { RelistDevices(); });
+    connect(m_pCameraControl, &QPushButton::clicked, this, [this] { OpenCameraControl("property pages"); });
+    connect(m_pSettings, &QPushButton::clicked, this, [this] { Log("settings dialog: not available yet\n"); });
+    connect(m_pRecord, &QPushButton::clicked, this, [this] { PostDispatch(this, kToggleRecord, 0); });
+    connect(m_pPush, &QCheckBox::clicked, this, [this] { PostDispatch(this, kTogglePush, 0); });
+    for (int s = 0; s < kTemplateSlots; ++s) {
+        connect(m_pTemplateButtons[s], &QPushButton::clicked, this,
+                [this, s] { PostDispatch(this, kSelectTemplate, 3030 + s); });
+        m_pTemplateButtons[s]->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(m_pTemplateButtons[s], &QWidget::customContextMenuRequested, this,
+                [this, s] { ShowTemplateMenu(s); });
+    }
+    for (int i = 0; i < kParamSliders; ++i)
+        connect(m_pSliders[i], &QAbstractSlider::actionTriggered, this, [this, i] { OnSliderAction(i); });
     connect(m_pMatting, &QCheckBox::clicked, this, [this] { ApplyMattingSwitch(); });
+    connect(m_pScreenTint, &QCheckBox::clicked, this, [this] { ApplyScreenTint(); });
+    connect(m_pHidePresenter, &QCheckBox::clicked, this, [this] { ApplyHidePresenter(); });
+    connect(m_pLogSwitch, &QCheckBox::clicked, this, [this](bool checked) {
+        if (common::IRtLog* log = ProcessRtLog()) log->Configure(checked ? 1 : 0, 0);
+    });
+}
+
+void CRoriDaziZevoDlg::ConnectDebugPanel() {
+    connect(m_pBlackWhite, &QCheckBox::clicked, this, [this] { SwitchProcessFlag(m_pBlackWhite, kBlackWhiteFlag); });
+    connect(m_pDebugDrawing, &QCheckBox::clicked, this, [this] {
+        SwitchProcessFlag(m_pDebugDrawing, kDebugDrawingFlag);
+        SetDebugParams();
+    });
+    m_pDebugValue0->SetOnStep([this] { SetDebugParams(); });
+    m_pDebugValue1->SetOnStep([this] { SetDebugParams(); });
+    connect(m_pTestPattern, &QCheckBox::clicked, this, [this](bool checked) { m_bTestPattern = checked; });
+    m_pTemplateMenu = new QMenu(QStringLiteral("MenuButton"), this);
+    m_pTemplateMenu->setObjectName(QStringLiteral("153"));
+    QAction* rename = m_pTemplateMenu->addAction(QString::fromUtf8("重命名"));
+    rename->setObjectName(QStringLiteral("32806"));
 }
 
 void CRoriDaziZevoDlg::InitControls() {
@@ -258,8 +310,120 @@ void CRoriDaziZevoDlg::InitControls() {
     FillParamSliders();
     FillDisplays();
     LoadTemplateButtons();
+    m_pDebugValue0->setValue(0);
+    m_pDebugValue1->setValue(0);
+    OpenCameraControl("stored settings");
     m_nLastCameraInUse = 0;
     PostDispatch(this, kCameraInUse, 0);
+}
+
+void CRoriDaziZevoDlg::RelistDevices() {
+    m_options.listDevices(m_pDevices.get());
+    FillDeviceLists();
+}
+
+// The camera-control object cannot open any device yet, which is its failure
+// path: nothing is read, applied or shown.
+void CRoriDaziZevoDlg::OpenCameraControl(const char* purpose) {
+    char line[160];
+    std::snprintf(line, sizeof line, "camera control (%s): %s cannot be opened\n", purpose,
+                  m_pMainList->currentText().toUtf8().constData());
+    Log(line);
+}
+
+void CRoriDaziZevoDlg::OnSliderAction(int index) {
+    ICapMattEngine* engine = m_pEngine.load();
+    if (engine == nullptr || index >= m_pParams->count) return;
+    // The slider has already moved its thumb by the action: one step for the
+    // line and page actions (both are 1), to an end, or to where it is
+    // dragged, always within the parameter's range, which is the slider's.
+    const TCapParamInfo& info = m_pParams->entries[index];
+    QSlider* slider = m_pSliders[index];
+    const int position = std::max<int>(info.minimum, std::min<int>(info.maximum, slider->sliderPosition()));
+    engine->SetParam(position, index);
+    QToolTip::showText(QCursor::pos(), QString::number(position), slider);
+}
+
+void CRoriDaziZevoDlg::ApplyScreenTint() {
+    ICapMattEngine* engine = m_pEngine.load();
+    if (engine == nullptr) return;
+    m_pParams->count = static_cast<int16_t>(std::clamp(engine->GetParamList(m_pParams.get()), 0, 64));
+    for (int i = 0; i < std::min<int>(m_pParams->count, kParamSliders); ++i) {
+        if ((engine->GetParamFlags(i) & 2) == 0) continue;
+        if (m_pScreenTint->isChecked()) {
+            m_pSliders[i]->setEnabled(true);
+            engine->SetParam(m_pSliders[i]->value(), i);
+        } else {
+            engine->SetParam(0, i);
+            m_pSliders[i]->setEnabled(false);
+        }
+        return;
+    }
+}
+
+void CRoriDaziZevoDlg::ApplyHidePresenter() {
+    ICapMattEngine* engine = m_pEngine.load();
+    if (engine == nullptr || m_pPreview == nullptr) return;
+    TCapLayout& layout = m_pPreview->CurrentLayout();
+    for (TCapLayer& layer : layout.layers) {
+        if (layer.Id != TCapLayer::kPresenter) continue;
+        if (m_pHidePresenter->isChecked())
+            layer.Flag &= ~TCapLayer::kFlagEnabled;
+        else
+            layer.Flag |= TCapLayer::kFlagEnabled;
+        break;
+    }
+    engine->SetLayout(&layout);
+}
+
+void CRoriDaziZevoDlg::SwitchProcessFlag(QCheckBox* box, int flag) {
+    ICapMattEngine* engine = m_pEngine.load();
+    if (engine == nullptr) return;
+    const int flags = engine->GetProcessFlags();
+    engine->SetProcessFlags(box->isChecked() ? flags | flag : flags & ~flag);
+}
+
+void CRoriDaziZevoDlg::SetDebugParams() {
+    ICapMattEngine* engine = m_pEngine.load();
+    if (engine == nullptr) return;
+    engine->SetParam(m_pDebugValue0->value(), kDebugParam0);
+    engine->SetParam(m_pDebugValue1->value(), kDebugParam1);
+}
+
+void CRoriDaziZevoDlg::ShowTemplateMenu(int slot) {
+    TCapLayout layout = EmptyLayout();
+    // A slot that does not load is the default custom template, which is not built in.
+    if (LoadTemplate(&layout, slot, false) != 1) layout = DefaultTemplate(slot);
+    if (layout.BuildIn != 0) return;
+    const QAction* chosen = m_pTemplateMenu->exec(QCursor::pos());
+    if (chosen != nullptr && chosen->objectName() == QLatin1String("32806"))
+        PostDispatch(this, kRenameTemplate, slot);
+}
+
+void CRoriDaziZevoDlg::ToggleLogSwitch() {
+    m_pLogSwitch->setVisible(!m_pLogSwitch->isVisible());
+    m_pLogSwitch->setChecked(false);
+    if (common::IRtLog* log = ProcessRtLog()) log->Configure(0, 1);
+}
+
+void CRoriDaziZevoDlg::ToggleDebugPanel() {
+    m_bDebugPanelOpen = !m_bDebugPanelOpen;
+    resize(width(), height() + (m_bDebugPanelOpen ? kDebugPanelPx : -kDebugPanelPx));
+    update();
+}
+
+void CRoriDaziZevoDlg::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::RightButton) {
+        QDialog::mouseDoubleClickEvent(event);
+        return;
+    }
+    const QPoint at = event->position().toPoint();
+    if (findChild<QWidget*>(QStringLiteral("1018"))->geometry().contains(at)) ToggleLogSwitch();
+    if (findChild<QWidget*>(QStringLiteral("2001"))->geometry().contains(at)) ToggleDebugPanel();
+}
+
+void CRoriDaziZevoDlg::MarkCurrentTemplate() {
+    for (int s = 0; s < kTemplateSlots; ++s) m_pTemplateButtons[s]->SetCurrent(s == m_nTemplateIndex);
 }
 
 void CRoriDaziZevoDlg::FillDeviceLists() {
@@ -317,6 +481,7 @@ void CRoriDaziZevoDlg::ApplyTemplate(int slot) {
     m_pPreview->SetLayout(layout);
     m_pEngine.load()->SetLayout(&m_pPreview->CurrentLayout());
     m_nTemplateIndex = slot;
+    MarkCurrentTemplate();
     m_bLayoutApplied = true;
 }
 

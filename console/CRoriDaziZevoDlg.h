@@ -14,10 +14,11 @@
 #include "console/media/TRecorderSlot.h"
 #include "engine/ICapMattEngine.h"
 
-class QComboBox;
-class QSlider;
-class QPushButton;
 class QCheckBox;
+class QComboBox;
+class QMenu;
+class QPushButton;
+class QSlider;
 
 struct AVFrame;
 
@@ -27,6 +28,9 @@ class CPreviewDlg;
 class IAudioCaptor;
 class IEngineBinding;
 class StartProgress;
+class TDebugValueBox;
+class TDropDownList;
+class TTemplateButton;
 class TTrackedPrompts;
 struct TDShowDeviceList;
 
@@ -88,12 +92,16 @@ public:
     const THandlerFigures& HandlerFigures() const { return m_handlerFigures; }
     // The size the template gives in pixels, before the debug panel is hidden.
     QSize TemplateSize() const;
+    bool IsDebugPanelOpen() const { return m_bDebugPanelOpen; }
+    bool TestPatternOption() const { return m_bTestPattern; }
+    int CurrentTemplate() const { return m_nTemplateIndex; }
 
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 public slots:
     void reject() override;
@@ -111,6 +119,19 @@ private:
     void LoadTemplateButtons();
     void ApplyTemplate(int slot);
     void ApplyMattingSwitch();
+    void ConnectControls();
+    void ConnectDebugPanel();
+    void RelistDevices();
+    void OpenCameraControl(const char* purpose);
+    void OnSliderAction(int index);
+    void ApplyScreenTint();
+    void ApplyHidePresenter();
+    void SwitchProcessFlag(QCheckBox* box, int flag);
+    void SetDebugParams();
+    void ShowTemplateMenu(int slot);
+    void ToggleLogSwitch();
+    void ToggleDebugPanel();
+    void MarkCurrentTemplate();
 
     bool RestartVideo();
     bool BuildOpenParam(TCapOpenParam* param);
@@ -145,14 +166,28 @@ private:
     bool m_bClosePending = false;
     bool m_bEnded = false;
     bool m_bPlacedShown = false;
+    bool m_bDebugPanelOpen = false;
+    bool m_bTestPattern = false;
 
-    QComboBox* m_pMainList = nullptr;     // 1017
-    QComboBox* m_pDisplayList = nullptr;  // 1016
-    QComboBox* m_pAudioList = nullptr;    // 1077
-    QPushButton* m_pSettings = nullptr;   // 1087
-    QCheckBox* m_pMatting = nullptr;      // 2000
-    QSlider* m_pSliders[5] = {};          // 2300..2304
-    QPushButton* m_pTemplateButtons[6] = {};  // 3030..3035
+    TDropDownList* m_pMainList = nullptr;   // 1017
+    QComboBox* m_pDisplayList = nullptr;    // 1016
+    TDropDownList* m_pAudioList = nullptr;  // 1077
+    QPushButton* m_pCameraControl = nullptr;  // 1076
+    QPushButton* m_pSettings = nullptr;     // 1087
+    QPushButton* m_pRecord = nullptr;       // 1079
+    QCheckBox* m_pHidePresenter = nullptr;  // 3020
+    QCheckBox* m_pPush = nullptr;           // 3018
+    QCheckBox* m_pMatting = nullptr;        // 2000
+    QCheckBox* m_pScreenTint = nullptr;     // 2002
+    QSlider* m_pSliders[5] = {};            // 2300..2304
+    TTemplateButton* m_pTemplateButtons[6] = {};  // 3030..3035
+    QMenu* m_pTemplateMenu = nullptr;       // 153
+    QCheckBox* m_pLogSwitch = nullptr;      // 3049
+    QCheckBox* m_pDebugDrawing = nullptr;   // 3055
+    QCheckBox* m_pBlackWhite = nullptr;     // 3054
+    TDebugValueBox* m_pDebugValue0 = nullptr;  // 1005 with 1006
+    TDebugValueBox* m_pDebugValue1 = nullptr;  // 1007 with 1008
+    QCheckBox* m_pTestPattern = nullptr;    // 3058
 };
 
 }  // namespace console

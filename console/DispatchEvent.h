@@ -16,6 +16,10 @@ enum DispatchCode : int {
     kSecondInstance = 2,
     kShowWindows = 3,
     kCameraInUse = 5,
+    kToggleRecord = 13,
+    kTogglePush = 14,
+    kSelectTemplate = 16,
+    kRenameTemplate = 19,
 };
 
 // WM_DISPATCH: a posted event carrying a dispatch code and its argument.

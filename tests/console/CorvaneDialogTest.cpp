@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QSlider>
+#include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 
 #include <cstring>
 #include <memory>
@@ -16,6 +22,7 @@
 #include "console/DispatchEvent.h"
 #include "console/OpenParams.h"
 #include "console/TEngineBinding.h"
+#include "console/TTemplateButton.h"
 #include "console/media/TEnumDShowDevices.h"
 #include "console/services/SettingsStore.h"
 #include "platform/MessageBox.h"
@@ -288,6 +295,222 @@ TEST_F(CorvaneDialogTest, BoxRaisedOnAWorkerIsShownLaterOnTheUserInterfaceThread
     QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
     EXPECT_EQ(m_prompts.texts, std::vector<std::string>{"camera read failed"});
     platform::SetMessageBoxHandler({});
+}
+
+// The dialog after start-up, its posted requests dropped and the engine's
+// record of calls cleared.
+class CorvaneControlsTest : public CorvaneDialogTest {
+protected:
+    void SetUp() override {
+        CorvaneDialogTest::SetUp();
+        TDlgOptions options;
+        options.listDevices = [this](TDShowDeviceList* list) {
+            ++m_nListings;
+            ListDevices(list, {"Desk"}, {"Mic"});
+        };
+        ASSERT_TRUE(MakeDialog(true, options).OnInitDialog());
+        // The start-up requests are not what these tests are about.
+        QCoreApplication::removePostedEvents(m_pDialog.get(), TDispatchEvent::kType);
+        m_spy.seen.clear();
+        Engine().params.clear();
+    }
+
+    corvane::test::TFakeEngine& Engine() { return m_pBinding->engine; }
+    template <typename T>
+    T* Control(int id) {
+        T* control = m_pDialog->findChild<T*>(QString::number(id));
+        EXPECT_NE(control, nullptr) << id;
+        return control;
+    }
+    void RightDoubleClick(int id) {
+        QWidget* label = Control<QWidget>(id);
+        QTest::mouseDClick(m_pDialog.get(), Qt::RightButton, {}, label->geometry().center());
+    }
+
+    int m_nListings = 0;
+};
+
+TEST_F(CorvaneControlsTest, SlidersTakeTheEngineParameterTable) {
+    struct TExpected {
+        const char* name;
+        int minimum, maximum, position;
+        bool enabled;
+    };
+    const TExpected expected[5] = {{"主体抠像", -100, 100, 0, true}, {"主体强化", -16, 64, 0, true},
+                                   {"屏幕蒙绿", 0, 255, 100, false}, {"美白", 0, 10, 0, true},
+                                   {"美肤", 0, 10, 0, true}};
+    for (int i = 0; i < 5; ++i) {
+        QWidget* label = Control<QWidget>(2000 + i);
+        const QString name = qobject_cast<QAbstractButton*>(label) != nullptr
+                                 ? qobject_cast<QAbstractButton*>(label)->text()
+                                 : qobject_cast<QLabel*>(label)->text();
+        EXPECT_EQ(name, QString::fromUtf8(expected[i].name));
+        const QSlider* slider = Control<QSlider>(2300 + i);
+        EXPECT_EQ(slider->minimum(), expected[i].minimum) << i;
+        EXPECT_EQ(slider->maximum(), expected[i].maximum) << i;
+        EXPECT_EQ(slider->value(), expected[i].position) << i;
+        EXPECT_EQ(slider->isEnabled(), expected[i].enabled) << i;
+        EXPECT_TRUE(Control<QLabel>(2400 + i)->text().isEmpty());
+    }
+}
+
+TEST_F(CorvaneControlsTest, ScreenTintSwitchEnablesItsSliderAndClearingSetsZero) {
+    QCheckBox* tint = Control<QCheckBox>(2002);
+    tint->click();
+    EXPECT_TRUE(Control<QSlider>(2302)->isEnabled());
+    tint->click();
+    EXPECT_FALSE(Control<QSlider>(2302)->isEnabled());
+    EXPECT_EQ(Engine().params, (std::vector<std::pair<int, int>>{{100, 2}, {0, 2}}));
+}
+
+TEST_F(CorvaneControlsTest, ThumbTrackingSetsTheParameterAtEveryPosition) {
+    QSlider* slider = Control<QSlider>(2301);
+    slider->setSliderDown(true);
+    for (int position : {5, 10, 15, 20, 25}) slider->setSliderPosition(position);
+    slider->setSliderDown(false);
+    EXPECT_EQ(Engine().params,
+              (std::vector<std::pair<int, int>>{{5, 1}, {10, 1}, {15, 1}, {20, 1}, {25, 1}}));
+}
+
+TEST_F(CorvaneControlsTest, KeysAndEndsMoveWithinTheRange) {
+    QSlider* slider = Control<QSlider>(2303);
+    slider->setFocus();
+    QTest::keyClick(slider, Qt::Key_Left);  // already at the minimum
+    QTest::keyClick(slider, Qt::Key_PageUp);
+    QTest::keyClick(slider, Qt::Key_End);
+    QTest::keyClick(slider, Qt::Key_Right);  // already at the maximum
+    EXPECT_EQ(Engine().params, (std::vector<std::pair<int, int>>{{0, 3}, {1, 3}, {10, 3}, {10, 3}}));
+}
+
+TEST_F(CorvaneControlsTest, ChangesMadeByCodeActOnNothing) {
+    Control<QSlider>(2300)->setValue(40);
+    Control<QComboBox>(1017)->setCurrentIndex(1);
+    Control<QCheckBox>(3018)->setChecked(true);
+    Control<QCheckBox>(3018)->setChecked(false);
+    Control<QSpinBox>(1005)->setValue(3);
+    RunPosted();
+    EXPECT_TRUE(m_spy.seen.empty());
+    EXPECT_TRUE(Engine().params.empty());
+}
+
+TEST_F(CorvaneControlsTest, DroppingDownTheMainListListsTheDevicesAgainAndPostsNothing) {
+    auto* list = Control<QComboBox>(1017);
+    const int before = m_nListings;
+    list->showPopup();
+    list->hidePopup();
+    RunPosted();
+    EXPECT_EQ(m_nListings, before + 1);
+    EXPECT_EQ(list->count(), 2);
+    EXPECT_TRUE(m_spy.seen.empty());
+}
+
+TEST_F(CorvaneControlsTest, StepDownFromZeroSetsBothDebugParameters) {
+    Control<QSpinBox>(1005)->setValue(7);
+    auto* value1 = Control<QSpinBox>(1007);
+    EXPECT_EQ(value1->text(), "0");
+    QTest::keyClick(value1, Qt::Key_PageDown);  // a step of one whatever the key
+    EXPECT_EQ(value1->text(), "-1");
+    EXPECT_EQ(Engine().params, (std::vector<std::pair<int, int>>{{7, 14}, {-1, 15}}));
+}
+
+TEST_F(CorvaneControlsTest, MattingSwitchTogglesItsFlagAndTheFirstTwoSliders) {
+    Engine().flags = 0x200 | 0x1;
+    QCheckBox* matting = Control<QCheckBox>(2000);
+    matting->click();
+    EXPECT_EQ(Engine().flags, 0x1);
+    EXPECT_TRUE(Control<QSlider>(2300)->isEnabled() && Control<QSlider>(2301)->isEnabled());
+    matting->click();
+    EXPECT_EQ(Engine().flags, 0x201);
+    EXPECT_FALSE(Control<QSlider>(2300)->isEnabled() || Control<QSlider>(2301)->isEnabled());
+}
+
+struct TFlagCase {
+    int id;
+    int flag;
+    std::vector<std::pair<int, int>> params;
+};
+
+class CorvaneFlagSwitchTest : public CorvaneControlsTest, public ::testing::WithParamInterface<TFlagCase> {};
+
+TEST_P(CorvaneFlagSwitchTest, BoxSetsAndClearsItsProcessFlag) {
+    Engine().flags = 0x1;
+    QCheckBox* box = Control<QCheckBox>(GetParam().id);
+    box->click();
+    EXPECT_EQ(Engine().flags, 0x1 | GetParam().flag);
+    box->click();
+    EXPECT_EQ(Engine().flags, 0x1);
+    std::vector<std::pair<int, int>> twice = GetParam().params;
+    twice.insert(twice.end(), GetParam().params.begin(), GetParam().params.end());
+    EXPECT_EQ(Engine().params, twice);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, CorvaneFlagSwitchTest,
+                         ::testing::Values(TFlagCase{3054, 0x2, {}}, TFlagCase{3055, 0x400, {{0, 14}, {0, 15}}}),
+                         [](const auto& info) { return "Box" + std::to_string(info.param.id); });
+
+TEST_F(CorvaneControlsTest, HidingThePresenterClearsItsLayerAndSetsTheLayout) {
+    const auto presenterFlag = [this] {
+        for (const TCapLayer& layer : Engine().lastLayout.layers)
+            if (layer.Id == TCapLayer::kPresenter) return layer.Flag;
+        return -1;
+    };
+    const int layouts = Engine().layouts;
+    Control<QCheckBox>(3020)->click();
+    EXPECT_EQ(Engine().layouts, layouts + 1);
+    EXPECT_EQ(presenterFlag() & TCapLayer::kFlagEnabled, 0);
+    Control<QCheckBox>(3020)->click();
+    EXPECT_EQ(presenterFlag() & TCapLayer::kFlagEnabled, TCapLayer::kFlagEnabled);
+}
+
+TEST_F(CorvaneControlsTest, RightDoubleClickOnTheParameterLabelOpensAndClosesTheDebugPanel) {
+    const int height = m_pDialog->height();
+    RightDoubleClick(2001);
+    EXPECT_EQ(m_pDialog->height(), height + 110);
+    EXPECT_TRUE(m_pDialog->IsDebugPanelOpen());
+    RightDoubleClick(2001);
+    EXPECT_EQ(m_pDialog->height(), height);
+}
+
+TEST_F(CorvaneControlsTest, RightDoubleClickOnTheMainLabelShowsTheLogSwitchCleared) {
+    QCheckBox* logSwitch = Control<QCheckBox>(3049);
+    EXPECT_TRUE(logSwitch->isHidden());
+    logSwitch->setChecked(true);
+    RightDoubleClick(1018);
+    EXPECT_FALSE(logSwitch->isHidden());
+    EXPECT_FALSE(logSwitch->isChecked());
+}
+
+TEST_F(CorvaneControlsTest, TemplateButtonsPaintTheCurrentAndPressedOnesLightBlue) {
+    const auto corner = [this](int id) { return QColor(Control<QWidget>(id)->grab().toImage().pixel(4, 4)); };
+    EXPECT_EQ(corner(3030), QColor::fromRgba(TTemplateButton::kCurrentFill));
+    EXPECT_EQ(corner(3031), QColor::fromRgba(TTemplateButton::kInactiveFill));
+    Control<QPushButton>(3031)->setDown(true);
+    EXPECT_EQ(corner(3031), QColor::fromRgba(TTemplateButton::kCurrentFill));
+}
+
+TEST_F(CorvaneControlsTest, TemplateButtonClickAsksForItsTemplate) {
+    QTest::mouseClick(Control<QPushButton>(3034), Qt::LeftButton);
+    RunPosted();
+    EXPECT_EQ(m_spy.seen, (std::vector<std::pair<int, int64_t>>{{kSelectTemplate, 3034}}));
+}
+
+TEST_F(CorvaneControlsTest, RenameFromTheMenuOfACustomSlotOnly) {
+    int menus = 0;
+    const auto chooseRename = [&menus] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) return;
+        ++menus;
+        menu->setActiveAction(menu->actions().front());
+        QTest::keyClick(menu, Qt::Key_Return);
+    };
+    for (int id : {3030, 3033}) {
+        QTimer::singleShot(0, chooseRename);
+        emit Control<QPushButton>(id)->customContextMenuRequested({});
+        QCoreApplication::processEvents();
+    }
+    RunPosted();
+    EXPECT_EQ(menus, 1) << "built-in slot 0 has no menu";
+    EXPECT_EQ(m_spy.seen, (std::vector<std::pair<int, int64_t>>{{kRenameTemplate, 3}}));
 }
 
 class EngineBindingTest : public ::testing::TestWithParam<const char*> {};

@@ -15,6 +15,7 @@ extern "C" {
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/TEngineBinding.h"
@@ -79,6 +80,8 @@ public:
     std::vector<int> processFlags;
     int flags = 0;
     int layouts = 0;
+    TCapLayout lastLayout{};
+    std::vector<std::pair<int, int>> params;  // (value, index) of each SetParam
 
     int Open(TCapOpenParam* param) override {
         opened.push_back(*param);
@@ -103,13 +106,17 @@ public:
         list->count = 5;
         return 5;
     }
-    int SetLayout(TCapLayout*) override {
+    int SetLayout(TCapLayout* layout) override {
+        if (layout != nullptr) lastLayout = *layout;
         ++layouts;
         return 0;
     }
     int GetParamFlags(int index) override { return index == 2 ? 2 : 0; }
     int GetParam(int) override { return 0; }
-    int SetParam(int, int) override { return 0; }
+    int SetParam(int value, int index) override {
+        params.emplace_back(value, index);
+        return 0;
+    }
     int GetProcessFlags() override { return flags; }
     int SetProcessFlags(int value) override {
         flags = value;
