@@ -21,20 +21,37 @@
 //   byte 2: 0, reserved.
 // 4003 belongs to table variant 1 (green backdrop), 4004 to variant 2 (blue).
 //
-// Angle table: 1021 x 1021 bytes, read by the keyer at H * 1021 + L + 674420
-// for a key strength H (1..509) and a subject strength L (1..510). The
-// opacity falls from 255 towards 0 as H grows relative to L:
-//   t = min((0.85 - H / L) / 0.7, (359 - H) / 59), limited to 0..1,
-//   opacity = 255 t^2 (3 - 2 t)   (a smoothstep).
-// A lit green backdrop has H above about 0.85 L and becomes transparent; a
-// subject's own colours have H below 0.15 L and stay opaque; soft edges lie
-// between. The smoothstep is flat at both ends, so camera noise on the
-// backdrop or on the subject does not flicker. The second term makes every
-// H from 359 on transparent, so the last row of the table, which also serves
-// every index past its end, is 0 throughout and the opacity stays monotone
-// in H. Darker parts of the backdrop (shadows) have lower ratios; the
-// shadow-removal parameter and the matting level are there for them.
-// Entries no index reaches are 0.
+// Angle table: 1021 x 1021 bytes, read by the keyer at H * 1021 + L + 674420.
+// What the axes mean, from the keyer's arithmetic:
+//   H = k - max(F, 0): how far the sample's chroma lies towards green (k)
+//       less the evidence of a non-green subject in its unmixed colour (F);
+//       H grows with the backdrop's share of the sample and with the
+//       backdrop's brightness (chroma scales with it);
+//   L = (510 - K) * scale / 128: scale is 128 G / (min + max) of the sample,
+//       which does not change with brightness, so L stands for the sample's
+//       hue purity; mixing in a dark or non-green subject lowers it.
+// A lit backdrop, a shadow on it and a thin dark strand over it therefore
+// differ mostly in where they fall in (H, L), not in H alone, and no single
+// ratio H / L separates them. The table is fitted instead: the generator
+// draws training samples (foregrounds of hair, skin and non-green clothes
+// over green backdrops of typical hue at gains from deep shadow to light
+// spot, with sensor noise, at opacities 0, 1 or anything between), runs
+// each through the keyer's own per-sample arithmetic (ColourMath) at the
+// neutral setting to find its (H, L), and gathers the true opacities per
+// cell of 8 x 8. Each cell takes the median of its opacities, the value of
+// least mean absolute error, so a cell mostly of backdrop becomes exactly
+// transparent rather than faintly grey; cells with few samples lean on the
+// former analytic shape (a smoothstep in H / L) as a prior. Between cell
+// centres the table is bilinear. Then:
+//   - H <= L / 4 is fully opaque: the subject's own colours, also under noise;
+//   - the opacity never rises as H grows (the keyer's order of decisions
+//     depends on that), and every H from 359 on is transparent, so the last
+//     row, which also serves every index past the end, is 0;
+//   - opacities within 16 of 0 or 255 become exactly that, so the plain
+//     backdrop and the solid subject carry no speckle.
+// Shadow removal (P10) and light-spot removal (P11) keep their meaning: they
+// decide before the table is read. The sampling is seeded, so the table is
+// the same on every build. Entries no index reaches are 0.
 
 #include <zlib.h>
 
@@ -55,7 +72,7 @@ constexpr int kAngleSide = 1021;
 constexpr size_t kAngleBytes = size_t{kAngleSide} * kAngleSide;
 constexpr int kAngleIndexBias = 674420;
 // Opacities this close to 0 or 255 become exactly that.
-constexpr int kSnap = 8;
+constexpr int kSnap = 16;
 // H at most L / kOpaqueRatio is the subject's own colour: fully opaque.
 constexpr int kOpaqueRatio = 4;
 
@@ -163,7 +180,7 @@ struct TSampler {
     }
     double Opacity() {
         const double pick = Uniform(0, 1);
-        return pick < 0.35 ? 0.0 : (pick < 0.5 ? 1.0 : Uniform(0, 1));
+        return pick < 0.2 ? 0.0 : (pick < 0.35 ? 1.0 : Uniform(0, 1));
     }
     double Noise() { return std::normal_distribution<double>(0.0, 2.0)(random); }
 };

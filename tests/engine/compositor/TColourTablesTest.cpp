@@ -159,7 +159,7 @@ TEST(TColourTablesAngleTest, OpacityFallsWithTheKeyAndSnapsToItsEnds) {
             ASSERT_LE(opacity, previous) << "h " << h << " l " << l;
             // Nearly opaque or nearly clear is exactly that: a solid subject
             // and a plain backdrop carry no speckle.
-            ASSERT_TRUE(opacity == 0 || opacity == 255 || (opacity >= 8 && opacity <= 247))
+            ASSERT_TRUE(opacity == 0 || opacity == 255 || (opacity >= 16 && opacity <= 239))
                 << "h " << h << " l " << l;
             previous = opacity;
         }
