@@ -34,7 +34,7 @@
 // differ mostly in where they fall in (H, L), not in H alone, and no single
 // ratio H / L separates them. The table is fitted instead: the generator
 // draws training samples (foregrounds of hair, skin and non-green clothes
-// over green backdrops of typical hue at gains from deep shadow to light
+// over green backdrops of typical hue at gains from shadow (0.4) to light
 // spot, with sensor noise, at opacities 0, 1 or anything between), runs
 // each through the keyer's own per-sample arithmetic (ColourMath) at the
 // neutral setting to find its (H, L), and gathers the true opacities per
@@ -43,14 +43,17 @@
 // transparent rather than faintly grey; cells with few samples lean on the
 // former analytic shape (a smoothstep in H / L) as a prior. Between cell
 // centres the table is bilinear. Then:
-//   - H <= L / 4 is fully opaque: the subject's own colours, also under noise;
-//   - the opacity never rises as H grows (the keyer's order of decisions
-//     depends on that), and every H from 359 on is transparent, so the last
+//   - H <= L / 7 is fully opaque: the subject's own colours, also under noise;
+//   - the opacity never rises as H grows (more backdrop never makes a
+//     sample more opaque), and every H from 359 on is transparent, so the last
 //     row, which also serves every index past the end, is 0;
 //   - opacities within 16 of 0 or 255 become exactly that, so the plain
 //     backdrop and the solid subject carry no speckle.
 // Shadow removal (P10) and light-spot removal (P11) keep their meaning: they
-// decide before the table is read. The sampling is seeded, so the table is
+// decide before the table is read. The table itself makes shadows clear at
+// P10 0, because the derived shade of a thin strand over the backdrop runs
+// higher than that of a cast shadow: any P10 that clears a shadow clears
+// the strands first. The sampling is seeded, so the table is
 // the same on every build. Entries no index reaches are 0.
 
 #include <zlib.h>
@@ -74,7 +77,7 @@ constexpr int kAngleIndexBias = 674420;
 // Opacities this close to 0 or 255 become exactly that.
 constexpr int kSnap = 16;
 // H at most L / kOpaqueRatio is the subject's own colour: fully opaque.
-constexpr int kOpaqueRatio = 4;
+constexpr int kOpaqueRatio = 7;
 
 enum class Backdrop { kGreen, kBlue };
 
@@ -174,7 +177,7 @@ struct TSampler {
     }
     TBgrF Backdrop() {
         const TBgrF base{Uniform(45, 75), Uniform(160, 190), Uniform(40, 70)};
-        const double gain = Uniform(0.3, 1.4);
+        const double gain = Uniform(0.4, 1.4);
         const double light = Uniform(0, 1) < 0.2 ? Uniform(0, 30) : 0.0;
         return {base.b * gain + light, base.g * gain + light, base.r * gain + light};
     }

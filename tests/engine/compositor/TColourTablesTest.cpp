@@ -166,7 +166,7 @@ TEST(TColourTablesAngleTest, OpacityFallsWithTheKeyAndSnapsToItsEnds) {
         EXPECT_EQ(previous, 0);
     }
     EXPECT_EQ(angles[colour::AngleIndex(1, 510)], 255);    // little key, strong subject
-    EXPECT_EQ(angles[colour::AngleIndex(100, 400)], 255);  // H at most L / 4
+    EXPECT_EQ(angles[colour::AngleIndex(50, 400)], 255);   // H at most L / 7
     for (size_t i = colour::kAngleBytes - colour::kAngleSide; i < colour::kAngleBytes; ++i) {
         ASSERT_EQ(angles[i], 0);
     }
