@@ -33,6 +33,7 @@ public:
         kTooShort,    // shorter than the header and the three tables
         kForeign,     // wrong magic or table variant
         kUnreadable,  // it could not be mapped
+        kStale,       // built with other tables than the linked-in resources
     };
 
     TColourCache() = default;

@@ -176,6 +176,10 @@ bool TColourTables::Load(TCompositorPool& pool, const std::string& folder,
                          const TDerivedBuilder& build) {
     const std::string path = folder + "/" + TColourCache::kFileName;
     m_foundCache = m_cache.Open(path);
+    if (m_foundCache == TColourCache::Status::kLoaded && !CachedAnglesMatchResource()) {
+        m_cache.Close();
+        m_foundCache = TColourCache::Status::kStale;
+    }
     if (m_foundCache == TColourCache::Status::kLoaded) {
         m_pDerived = m_cache.Derived();
         m_pClasses = m_cache.Classes();
@@ -186,6 +190,18 @@ bool TColourTables::Load(TCompositorPool& pool, const std::string& folder,
         ::unlink(path.c_str());
     platform::EnsureFolder(folder);
     return BuildAndWrite(pool, path, build);
+}
+
+// A cache written by an engine with other tables keeps the right magic and
+// variant. The angle table is the one that changes with the keyer's tuning
+// and costs only a megabyte to inflate and compare, so it tells a stale
+// cache apart; the derived-colour table depends on nothing but the sample.
+bool TColourTables::CachedAnglesMatchResource() const {
+    auto angles = std::make_unique_for_overwrite<uint8_t[]>(TColourCache::kAngleBytes);
+    return TEngineResources::Inflate(
+               TEngineResources::Find(TEngineResources::Id::kAngleTable4002), angles.get(),
+               TColourCache::kAngleBytes) &&
+           std::memcmp(angles.get(), m_cache.Angles(), TColourCache::kAngleBytes) == 0;
 }
 
 bool TColourTables::BuildAndWrite(TCompositorPool& pool, const std::string& path,

@@ -38,8 +38,9 @@ public:
     TColourTables(const TColourTables&) = delete;
     TColourTables& operator=(const TColourTables&) = delete;
 
-    // Maps "ClrFloat.map" in `folder` when it is a valid cache; otherwise
-    // deletes it, builds the tables and writes the file anew. False when the
+    // Maps "ClrFloat.map" in `folder` when it is a valid cache whose angle
+    // table is the linked-in one; otherwise deletes it, builds the tables and
+    // writes the file anew. False when the
     // file cannot be created (the tables are then not built) or a resource
     // cannot be inflated.
     bool Load(TCompositorPool& pool, const std::string& folder);
@@ -79,6 +80,7 @@ public:
     static void KernelColourSlice(const void* arguments, int band);   // 28
 
 private:
+    bool CachedAnglesMatchResource() const;
     bool BuildAndWrite(TCompositorPool& pool, const std::string& path,
                        const TDerivedBuilder& build);
     void Classify(TCompositorPool& pool, const colour::TKeyParams& params, int kernelId);

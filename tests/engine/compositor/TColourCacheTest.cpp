@@ -141,6 +141,26 @@ TEST_F(TColourCacheTest, RightMagicWithVariantTwoIsReplaced) {
     ExpectValidCacheWritten();
 }
 
+TEST_F(TColourCacheTest, CacheBuiltWithAnotherAngleTableIsReplaced) {
+    {
+        TColourTables first;
+        ASSERT_TRUE(first.Load(m_pool, m_folder.string(), Builder()));
+    }
+    {  // one byte of the cached angle table differs, as after a table change
+        std::fstream file(m_path, std::ios::binary | std::ios::in | std::ios::out);
+        const auto where = static_cast<std::streamoff>(TColourCache::kAngleOffset + 700000);
+        file.seekg(where);
+        const char byte = static_cast<char>(file.get());
+        file.seekp(where);
+        file.put(static_cast<char>(~byte));
+    }
+    TColourTables tables;
+    ASSERT_TRUE(tables.Load(m_pool, m_folder.string(), Builder()));
+    EXPECT_EQ(tables.FoundCache(), TColourCache::Status::kStale);
+    EXPECT_EQ(m_nBuilds, 2);
+    ExpectTablesWritten();
+}
+
 TEST_F(TColourCacheTest, ForeignMagicIsReplaced) {
     WriteFullFile(0x1234, 1);
     TColourCache cache;

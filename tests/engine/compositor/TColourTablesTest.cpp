@@ -147,31 +147,26 @@ TEST_F(TColourTablesTest, BlueTwinKeysBlueAway) {
     EXPECT_EQ(Entry(44, 21, 150)[3], 255);    // green is not its backdrop
 }
 
-TEST(TColourTablesAngleTest, OpacityIsMonotoneAndEndsTransparent) {
+TEST(TColourTablesAngleTest, OpacityFallsWithTheKeyAndSnapsToItsEnds) {
     std::vector<uint8_t> angles(colour::kAngleBytes);
     ASSERT_TRUE(
         TEngineResources::Inflate(TEngineResources::Find(TEngineResources::Id::kAngleTable4002),
                                   angles.data(), angles.size()));
-    for (int l = 1; l <= 510; l += 7) {
+    for (int l = 1; l <= 510; ++l) {
         int previous = angles[colour::AngleIndex(1, l)];
         for (int h = 2; h < 510; ++h) {
             const int opacity = angles[colour::AngleIndex(h, l)];
             ASSERT_LE(opacity, previous) << "h " << h << " l " << l;
-            // Smooth: where a step of H moves the ratio H / L by 1 % or less,
-            // the opacity moves by a few steps at most.
-            if (l >= 100) {
-                ASSERT_LE(previous - opacity, 6) << "h " << h << " l " << l;
-            }
+            // Nearly opaque or nearly clear is exactly that: a solid subject
+            // and a plain backdrop carry no speckle.
+            ASSERT_TRUE(opacity == 0 || opacity == 255 || (opacity >= 16 && opacity <= 239))
+                << "h " << h << " l " << l;
             previous = opacity;
         }
         EXPECT_EQ(previous, 0);
     }
-    for (int h = 1; h < 360; h += 11) {
-        for (int l = 2; l <= 510; ++l) {
-            ASSERT_GE(angles[colour::AngleIndex(h, l)], angles[colour::AngleIndex(h, l - 1)]);
-        }
-    }
-    EXPECT_EQ(angles[colour::AngleIndex(1, 510)], 255);  // little key, strong subject
+    EXPECT_EQ(angles[colour::AngleIndex(1, 510)], 255);    // little key, strong subject
+    EXPECT_EQ(angles[colour::AngleIndex(50, 400)], 255);   // H at most L / 7
     for (size_t i = colour::kAngleBytes - colour::kAngleSide; i < colour::kAngleBytes; ++i) {
         ASSERT_EQ(angles[i], 0);
     }
