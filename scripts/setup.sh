@@ -9,7 +9,7 @@ PACKAGES=(
   build-essential cmake pkg-config git
   libavformat-dev libavcodec-dev libavdevice-dev libavutil-dev libswscale-dev libswresample-dev
   libavfilter-dev
-  zlib1g-dev libyuv-dev libsqlite3-dev
+  zlib1g-dev libyuv-dev libturbojpeg0-dev libsqlite3-dev
   libx11-dev libxext-dev libxrandr-dev
   linux-libc-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -13,6 +13,7 @@ extern "C" {
 
 #include "common/ErrorTrail.h"
 #include "engine/capture/CaptureQuery.h"
+#include "engine/capture/TJpegDecoder.h"
 #include "engine/capture/TOwnerRef.h"
 #include "platform/DebugOutput.h"
 #include "platform/ManualResetEvent.h"
@@ -27,12 +28,17 @@ std::atomic<int> g_liveSessions{0};
 struct TVideoCaptor::TSession {
     AVFormatContext* formatContext = nullptr;
     AVCodecContext* codecContext = nullptr;
+    std::unique_ptr<TJpegDecoder> jpeg;  // MJPEG pictures it reads, before codecContext
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     AVFrame* copy = nullptr;  // raw pictures are copied out of the device's buffers
     AVBufferPool* pool = nullptr;  // the copies' pixels
     int poolSize = 0;
     int streamIndex = -1;
+    // The size and pixel format of the picture Open proved.
+    int width = 0;
+    int height = 0;
+    int pixelFormat = -1;
     InputFrameCallback callback = nullptr;
     void* user = nullptr;
     std::atomic<bool> stop{false};
@@ -79,9 +85,7 @@ struct TVideoCaptor::TSession {
         }
         if (read == AVERROR_EOF) return Read::kEnd;
         if (read < 0) return Read::kFailed;
-        const bool video = packet->stream_index == streamIndex;
-        int decoded = video ? avcodec_send_packet(codecContext, packet) : AVERROR(EAGAIN);
-        if (decoded >= 0) decoded = avcodec_receive_frame(codecContext, frame);
+        const int decoded = packet->stream_index == streamIndex ? Decode() : AVERROR(EAGAIN);
         av_packet_unref(packet);
         if (decoded >= 0) {
             decodeErrors = 0;
@@ -91,6 +95,19 @@ struct TVideoCaptor::TSession {
         return ++decodeErrors >= kDecodeErrorLimit ? Read::kFailed : Read::kNothing;
     }
 
+    // `packet` into `frame`: FFmpeg's decoder takes what TurboJPEG refuses.
+    int Decode() {
+        if (jpeg && jpeg->Decode(packet->data, packet->size, frame) == TJpegDecoder::Result::kPicture) {
+            frame->pts = packet->pts;
+            frame->pkt_dts = packet->dts;
+            frame->best_effort_timestamp = packet->pts;
+            frame->pkt_pos = packet->pos;
+            return 0;
+        }
+        const int sent = avcodec_send_packet(codecContext, packet);
+        return sent < 0 ? sent : avcodec_receive_frame(codecContext, frame);
+    }
+
     // Waits for the first decodable picture (not delivered).
     bool ProveFirstFrame() {
         if (packet == nullptr || frame == nullptr || copy == nullptr) return false;
@@ -98,6 +115,11 @@ struct TVideoCaptor::TSession {
         int decodeErrors = 0;
         for (;;) {
             const Read result = ReadOnce(decodeErrors);
+            if (result == Read::kPicture) {
+                width = frame->width;
+                height = frame->height;
+                pixelFormat = frame->format;
+            }
             av_frame_unref(frame);
             if (result == Read::kPicture || result == Read::kEnd) return true;
             if (result == Read::kFailed || stop.load(std::memory_order_acquire)) return false;
@@ -228,8 +250,7 @@ int TVideoCaptor::Open(TCamOpenParam* param, TCapVideoFormat* actual) {
     if (OpenDecoder() != 0) return Fail(&options, "Could not open video codec.（无法打开解码器）\n", true);
     if (!m_pSession->ProveFirstFrame()) return Fail(&options, "未能打通第一帧\n", true);
     m_pSession->opening.store(false, std::memory_order_release);
-    const AVCodecContext* codec = m_pSession->codecContext;
-    if (codec->width != param->width || codec->height != param->height)
+    if (m_pSession->width != param->width || m_pSession->height != param->height)
         return Fail(&options, "分辨率未达到要求\n", true);
 
     if (!m_pFormat) m_pFormat = std::make_unique<TCapVideoFormat>(kDefaultVideoFormat);
@@ -297,6 +318,11 @@ int TVideoCaptor::OpenDecoder() {
     session.codecContext = avcodec_alloc_context3(decoder);
     if (session.codecContext == nullptr) return -1;
     if (avcodec_parameters_to_context(session.codecContext, parameters) < 0) return -1;
+    // Until a first picture says otherwise (a stream that ends before one).
+    session.width = session.codecContext->width;
+    session.height = session.codecContext->height;
+    session.pixelFormat = session.codecContext->pix_fmt;
+    if (parameters->codec_id == AV_CODEC_ID_MJPEG) session.jpeg = std::make_unique<TJpegDecoder>();
     return avcodec_open2(session.codecContext, decoder, nullptr) < 0 ? -1 : 0;
 }
 
@@ -332,9 +358,9 @@ int TVideoCaptor::GetState() {
 void TVideoCaptor::WriteFormat(TCapVideoFormat* out) const {
     const AVCodecContext* codec = m_pSession->codecContext;
     const AVStream* stream = m_pSession->formatContext->streams[m_nStreamIndex];
-    out->width = static_cast<int16_t>(codec->width);
-    out->height = static_cast<int16_t>(codec->height);
-    out->pixelFormat = static_cast<int16_t>(codec->pix_fmt);
+    out->width = static_cast<int16_t>(m_pSession->width);
+    out->height = static_cast<int16_t>(m_pSession->height);
+    out->pixelFormat = static_cast<int16_t>(m_pSession->pixelFormat);
     out->frameRate = -1;
     if (stream->r_frame_rate.den >= 1) {
         SetRoundedRate(&out->frameRate, stream->r_frame_rate);
@@ -359,8 +385,7 @@ TCapVideoFormat* TVideoCaptor::MatchOpen(const char* deviceName, TCapVideoFormat
     if (!m_pSession || m_pSession->codecContext == nullptr || m_nStreamIndex < 0 || deviceName == nullptr ||
         request == nullptr)
         return nullptr;
-    const AVCodecContext* codec = m_pSession->codecContext;
-    const bool match = request->width == codec->width && request->height == codec->height &&
+    const bool match = request->width == m_pSession->width && request->height == m_pSession->height &&
                        m_deviceName == deviceName && request->frameRate == m_nFrameRate &&
                        request->pixelFormat == m_nPixelFormat;
     return match ? m_pFormat.get() : nullptr;
