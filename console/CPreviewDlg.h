@@ -50,6 +50,8 @@ private:
     static constexpr int kRepaintEvent = 2025;
 
     void TakeAndScale();
+    // Scales the shown frame into `image`; false when it cannot.
+    bool ScaleInto(QImage& image);
 
     TCapLayout m_layout{};
     int m_nPictureWidth = 1280, m_nPictureHeight = 720, m_nPictureFormat = 28;
