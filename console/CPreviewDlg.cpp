@@ -7,8 +7,12 @@ extern "C" {
 
 #include <libyuv/scale_argb.h>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QPainter>
+#include <QSocketNotifier>
 
 namespace console {
 
@@ -18,12 +22,23 @@ CPreviewDlg::CPreviewDlg(QWidget* owner) : QWidget(owner, Qt::Window) {
     m_pOffered = av_frame_alloc();
     m_pShown = av_frame_alloc();
     resize(640, 360);
+    // Posting a Qt event takes a lock the user-interface thread holds while
+    // it handles posted events, so on a busy machine the output thread would
+    // wait for it; an eventfd write takes none. Without a descriptor the
+    // repaint is posted.
+    m_nWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_nWakeFd >= 0) {
+        m_pWake = new QSocketNotifier(m_nWakeFd, QSocketNotifier::Read, this);
+        connect(m_pWake, &QSocketNotifier::activated, this, [this] { OnWake(); });
+    }
 }
 
 CPreviewDlg::~CPreviewDlg() {
     av_frame_free(&m_pOffered);
     av_frame_free(&m_pShown);
     sws_freeContext(m_pScaler);
+    delete m_pWake;
+    if (m_nWakeFd >= 0) ::close(m_nWakeFd);
 }
 
 void CPreviewDlg::Configure(int width, int height, int pixelFormat) {
@@ -43,16 +58,28 @@ void CPreviewDlg::Offer(const AVFrame* frame) {
         }
         m_bOfferedFull = av_frame_ref(m_pOffered, frame) == 0;
     }
-    if (!m_bRepaintPosted.exchange(true))
+    if (m_bRepaintPosted.exchange(true)) return;
+    const uint64_t one = 1;
+    if (m_nWakeFd < 0 || ::write(m_nWakeFd, &one, sizeof one) != sizeof one)
         QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(kRepaintEvent)));
 }
 
 bool CPreviewDlg::event(QEvent* event) {
     if (event->type() != static_cast<QEvent::Type>(kRepaintEvent)) return QWidget::event(event);
+    Repaint();
+    return true;
+}
+
+void CPreviewDlg::OnWake() {
+    uint64_t count = 0;
+    if (::read(m_nWakeFd, &count, sizeof count) != sizeof count) return;
+    Repaint();
+}
+
+void CPreviewDlg::Repaint() {
     m_bRepaintPosted.store(false);
     TakeAndScale();
     update();
-    return true;
 }
 
 void CPreviewDlg::TakeAndScale() {
