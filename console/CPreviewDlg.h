@@ -11,6 +11,7 @@
 
 struct AVFrame;
 struct SwsContext;
+class QSocketNotifier;
 
 namespace console {
 
@@ -19,8 +20,9 @@ namespace console {
 // The engine's output thread offers each frame; the window keeps a reference
 // to the newest one in a one-frame slot (an unpainted frame is replaced, so a
 // busy user-interface thread skips frames instead of queueing them) and posts
-// one repaint request while none is pending. Everything else is the
-// user-interface thread's.
+// one repaint request while none is pending, without a lock the
+// user-interface thread holds. Everything else is the user-interface
+// thread's.
 class CPreviewDlg final : public QWidget {
     Q_OBJECT
 public:
@@ -49,7 +51,11 @@ protected:
 private:
     static constexpr int kRepaintEvent = 2025;
 
+    void OnWake();
+    void Repaint();
     void TakeAndScale();
+    // Scales the shown frame into `image`; false when it cannot.
+    bool ScaleInto(QImage& image);
 
     TCapLayout m_layout{};
     int m_nPictureWidth = 1280, m_nPictureHeight = 720, m_nPictureFormat = 28;
@@ -59,11 +65,13 @@ private:
     AVFrame* m_pOffered = nullptr;
     bool m_bOfferedFull = false;
     std::atomic<bool> m_bRepaintPosted{false};
+    int m_nWakeFd = -1;  // written by the output thread, read by this one
     std::atomic<int64_t> m_nReplaced{0};
 
     // User-interface thread only.
     AVFrame* m_pShown = nullptr;
     SwsContext* m_pScaler = nullptr;
+    QSocketNotifier* m_pWake = nullptr;
     QImage m_image;
     int64_t m_nPainted = 0;
 };

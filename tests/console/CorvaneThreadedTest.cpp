@@ -82,7 +82,7 @@ TEST(CorvaneThreadedTest, EchoWindowReplacesAnUnpaintedFrame) {
         preview.Offer(second);
     });
     producer.join();
-    QCoreApplication::sendPostedEvents(&preview);
+    QCoreApplication::processEvents();
     EXPECT_EQ(preview.ReplacedFrames(), 1);
     EXPECT_EQ(preview.PaintedFrames(), 1);
     av_frame_free(&first);
