@@ -79,6 +79,8 @@ struct TAudioCapture {
     void* user = nullptr;
     std::atomic<bool> stop{false};
     std::atomic<int64_t> lastPts{-1};
+    // Monotonic µs of Start: what was captured before it is not delivered.
+    std::atomic<int64_t> startUs{0};
 
     std::mutex lock;
     std::condition_variable ended;
@@ -176,14 +178,18 @@ void TAudioCapture::Run() {
 
 bool TAudioCapture::Deliver(AVFrame* frame) {
     const AVRational timeBase = input->streams[streamIndex]->time_base;
+    const int64_t captured =
+        frame->pts == AV_NOPTS_VALUE
+            ? av_gettime_relative()
+            : RealtimeToMonotonic(av_rescale_q(frame->pts, timeBase, kMicroseconds));
+    // Opening the input already reads from the server (and a monitor source
+    // hands over what it holds at once): that sound is older than Start.
+    if (captured < startUs.load(std::memory_order_acquire))
+        return !stop.load(std::memory_order_acquire);
     // The clocks' offset is read anew for every frame and was read once for
     // the start: a few microseconds apart, the first frame could otherwise
     // land before the stream's start.
-    const int64_t pts = std::max(
-        record->start_time,
-        frame->pts == AV_NOPTS_VALUE
-            ? av_gettime_relative()
-            : RealtimeToMonotonic(av_rescale_q(frame->pts, timeBase, kMicroseconds)));
+    const int64_t pts = std::max(record->start_time, captured);
     frame->pts = pts;
     frame->best_effort_timestamp = pts;
     frame->time_base = kMicroseconds;
@@ -229,6 +235,7 @@ bool TAudioCaptor::Open(const TAudioOpenParams* params) {
 
 int TAudioCaptor::Start() {
     if (m_pCapture && !m_thread.joinable()) {
+        m_pCapture->startUs.store(av_gettime_relative(), std::memory_order_release);
         m_thread = std::thread([capture = m_pCapture] { capture->Run(); });
     }
     return 1;

@@ -21,10 +21,14 @@ bool ContainsNoCase(const std::string& text, std::string_view part) {
 }
 
 // Options that keep a killed recording playable up to its last second.
+// The moov waits for the first fragment so that its edit lists can place
+// every track: the AAC encoder's priming frame then lies before 0, where
+// players skip it, and the video's reorder delay no longer shifts the file.
 void CrashSafeOptions(const AVOutputFormat* format, AVDictionary** options) {
     const std::string_view name = format->name;
     if (name == "mp4" || name == "mov") {
-        av_dict_set(options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+        av_dict_set(options, "movflags", "frag_keyframe+empty_moov+delay_moov+default_base_moof", 0);
+        av_dict_set(options, "use_editlist", "1", 0);
         av_dict_set(options, "frag_duration", "1000000", 0);
     } else if (name == "matroska") {
         av_dict_set(options, "cluster_time_limit", "1000", 0);

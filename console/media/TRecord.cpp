@@ -310,7 +310,12 @@ int32_t TRecord::PushVideo(AVFrame* frame) {
         if (m_bVideoWarm && (!m_pAEnc || streamStart == -1)) FixStart(t);
         drop = EDropCause::kWarmUp;
     } else {
-        const int64_t rel = t - m_startUs + m_params.avAlignMs * int64_t{1000};
+        const int64_t alignUs = m_params.avAlignMs * int64_t{1000};
+        int64_t rel = t - m_startUs + alignUs;
+        // The frame that fixed the start (or warmed the video) was dropped:
+        // the first one kept stands for the picture at the start, so the
+        // video begins where the audio does, not a frame or two later.
+        if (m_nLastVideoUs == INT64_MIN && rel >= 0) rel = std::min(rel, std::max<int64_t>(alignUs, 0));
         if (rel < 0) {
             drop = EDropCause::kBeforeStart;
         } else if (rel <= m_nLastVideoUs) {

@@ -37,7 +37,8 @@ bool IsUsableOutput(const std::string& destination);
 //
 // Every medium's times are mapped to the monotonic clock (TMediaClock); video
 // is measured from the start the first audio frame fixes (or, without audio,
-// the first warm video frame), audio counts samples from that start.
+// the first warm video frame), audio counts samples from that start. The
+// first video frame kept is placed at the start (shifted by the alignment).
 class TRecord final : public IRecord {
 public:
     static constexpr int kQueueSlots = 200;

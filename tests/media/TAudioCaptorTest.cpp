@@ -26,6 +26,7 @@ struct TSink {
     std::mutex lock;
     std::vector<int16_t> samples;  // left channel
     std::vector<int64_t> lag;      // receipt time minus pts, microseconds
+    int64_t firstPts = -1;
     bool opaqueOk = true;
 
     static void OnFrame(AVFrame* frame, void* self) {
@@ -35,6 +36,7 @@ struct TSink {
         sink->opaqueOk = sink->opaqueOk && stream && stream->time_base.den == 1000000 &&
                          stream->start_time <= frame->pts;
         sink->lag.push_back(av_gettime_relative() - frame->pts);
+        if (sink->firstPts < 0) sink->firstPts = frame->pts;
         const auto* data = reinterpret_cast<const int16_t*>(frame->data[0]);
         for (int i = 0; i < frame->nb_samples; ++i) sink->samples.push_back(data[i * 2]);
     }
@@ -91,6 +93,7 @@ TEST_F(AudioCaptorTest, CapturesTheToneOnTheMonotonicClock) {
     EXPECT_EQ(format.sampleRate, 44100);
     EXPECT_EQ(format.channels, 2);
     EXPECT_EQ(captor->GetLastPtsUs(), -1);
+    const int64_t startedUs = av_gettime_relative();
     EXPECT_EQ(captor->Start(), 1);
     EXPECT_EQ(captor->GetFormat(nullptr, nullptr, nullptr), kAudioCapturing);
 
@@ -103,6 +106,9 @@ TEST_F(AudioCaptorTest, CapturesTheToneOnTheMonotonicClock) {
 
     std::lock_guard guard(m_sink.lock);
     EXPECT_TRUE(m_sink.opaqueOk);
+    // What the server delivered while the input was being opened is older
+    // than Start and stays out.
+    EXPECT_GE(m_sink.firstPts, startedUs);
     for (int64_t lag : m_sink.lag) {  // a realtime stamp would be years off
         EXPECT_GT(lag, -1'000'000);
         EXPECT_LT(lag, 5'000'000);
