@@ -24,7 +24,10 @@ bool ContainsNoCase(const std::string& text, std::string_view part) {
 // The moov waits for the first fragment so that its edit lists can place
 // every track: the AAC encoder's priming frame then lies before 0, where
 // players skip it, and the video's reorder delay no longer shifts the file.
-void CrashSafeOptions(const AVOutputFormat* format, AVDictionary** options) {
+void CrashSafeOptions(const AVOutputFormat* format, bool toFile, AVDictionary** options) {
+    // Each packet leaves the process at once: a killed process loses nothing
+    // of what was muxed, where the output buffer held up to 256 KB.
+    if (toFile) av_dict_set(options, "flush_packets", "1", 0);
     const std::string_view name = format->name;
     if (name == "mp4" || name == "mov") {
         av_dict_set(options, "movflags", "frag_keyframe+empty_moov+delay_moov+default_base_moof", 0);
@@ -134,7 +137,7 @@ int TMuxer::Start() {
     if (m_bHeaderWritten) return 0;
     if (m_pFormatCtx == nullptr || m_pFormatCtx->nb_streams == 0) return kResultFail;
     AVDictionary* options = nullptr;
-    CrashSafeOptions(m_pFormatCtx->oformat, &options);
+    CrashSafeOptions(m_pFormatCtx->oformat, !m_bNetwork, &options);
     BeginBlockingCall();
     const int ret = avformat_write_header(m_pFormatCtx, &options);
     av_dict_free(&options);
