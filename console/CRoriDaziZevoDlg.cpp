@@ -24,6 +24,8 @@ extern "C" {
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <vector>
 
 #include "common/ErrorTrail.h"
 #include "common/Utf.h"
@@ -37,6 +39,8 @@ extern "C" {
 #include "console/TPrompts.h"
 #include "console/TTemplateButton.h"
 #include "console/media/IAudioCaptor.h"
+#include "console/media/RecordNaming.h"
+#include "console/media/RecordParams.h"
 #include "console/media/TEnumDShowDevices.h"
 #include "console/services/SettingsStore.h"
 #include "console/services/TRtLog.h"
@@ -60,6 +64,10 @@ constexpr char kMediaFileText[] = "视频文件...";
 constexpr char kOwnVirtualCamera[] = "Quindle";
 constexpr int kTemplateSlots = 6;
 constexpr int kParamSliders = 5;
+constexpr int kRunningState = 2;
+constexpr int kBitRateSlots = 6;
+constexpr int kFallbackBitRate = 2;
+constexpr int32_t kAudioBitRate = 128000;
 
 void ListMachineDevices(TDShowDeviceList* list) {
     const TEnumDShowDevices devices([](std::vector<TCaptureDevice>* found) {
@@ -115,6 +123,7 @@ CRoriDaziZevoDlg::CRoriDaziZevoDlg(StartProgress* progress, IEngineBinding& bind
     setObjectName(QStringLiteral("102"));
     setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 8));
     if (!m_options.listDevices) m_options.listDevices = &ListMachineDevices;
+    if (!m_options.createRecorder) m_options.createRecorder = &CreateInstance_IRecord;
     m_pDevices = std::make_unique<TDShowDeviceList>();
     std::memset(m_pDevices.get(), 0, sizeof(TDShowDeviceList));
     m_pParams = std::make_unique<TCapParamList>();
@@ -520,7 +529,13 @@ void CRoriDaziZevoDlg::OnDispatchMsg(int code, int64_t argument) {
             break;
         case kCameraInUse:
             m_nLastCameraInUse = static_cast<int>(argument);
-            m_pSettings->setEnabled(argument == 0);
+            UpdateSettingsButton();
+            break;
+        case kToggleRecord:
+            ToggleRecord();
+            break;
+        case kTogglePush:
+            TogglePush();
             break;
         default:
             break;
@@ -591,6 +606,7 @@ bool CRoriDaziZevoDlg::BuildOpenParam(TCapOpenParam* param) {
 bool CRoriDaziZevoDlg::RestartAudio() {
     const std::string name = m_pAudioList->currentText().toStdString();
     const int index = m_pAudioList->currentData().toInt();
+    m_bAudioCaptured = false;
     ReleaseInstance_IAudioCaptor(&m_pAudioCaptor);
     if (name.empty()) {
         common::ErrorTrail::Add("RestartAudio: Audio dev name is empty");
@@ -611,7 +627,111 @@ bool CRoriDaziZevoDlg::RestartAudio() {
         return false;
     }
     m_pAudioCaptor->Start();
+    m_bAudioCaptured = true;
     StoreName(name, "AudioDevName");
+    return true;
+}
+
+// A new output size must never reach a running recorder, so the settings
+// stay closed while anything reads the output or records it.
+void CRoriDaziZevoDlg::UpdateSettingsButton() {
+    m_pSettings->setEnabled(m_nLastCameraInUse.load() == 0 && !m_recorders.AnyHeld());
+}
+
+void CRoriDaziZevoDlg::ToggleRecord() {
+    m_pRecord->setEnabled(false);
+    if (!m_recorders.file.IsEmpty()) {
+        m_recorders.file.Close();
+        m_pRecord->setText(QString::fromUtf8("录制"));
+        UpdateSettingsButton();
+    } else {
+        m_pSettings->setEnabled(false);
+        m_pRecord->setText(QString::fromUtf8("停止"));
+        if (!StartRecorder(m_recorders.file, false)) {
+            m_recorders.file.Close();
+            m_pRecord->setText(QString::fromUtf8("录制"));
+            UpdateSettingsButton();
+            ShowTrail();
+        }
+    }
+    m_pRecord->setEnabled(true);
+}
+
+void CRoriDaziZevoDlg::TogglePush() {
+    m_pPush->setEnabled(false);
+    if (m_pPush->isChecked()) {
+        m_pSettings->setEnabled(false);
+        if (!StartRecorder(m_recorders.live, true)) {
+            m_recorders.live.Close();
+            m_pPush->setChecked(false);
+            UpdateSettingsButton();
+            ShowTrail();
+        }
+    } else {
+        m_recorders.live.Close();
+        UpdateSettingsButton();
+    }
+    m_pPush->setEnabled(true);
+}
+
+namespace {
+
+int BitRateIndex(int16_t stored) { return stored >= 0 && stored < kBitRateSlots ? stored : kFallbackBitRate; }
+
+std::string LocalFolder(const char* valueName, const char* subkey) {
+    char16_t buffer[260] = {};
+    if (ReadString(buffer, sizeof buffer, valueName, subkey) != 1) return {};
+    return common::Utf16ToUtf8(buffer);
+}
+
+}  // namespace
+
+bool CRoriDaziZevoDlg::StartRecorder(TRecorderSlot& slot, bool live) {
+    slot.Close();
+    RecordParams params{};
+    TFrameShape shape;
+    if (m_pAudioCaptor != nullptr && m_pAudioCaptor->GetFormatRecord(&params.srcAudio) != kAudioClosed) {
+        params.sampleRate = params.srcAudio.sampleRate;
+        params.channels = params.srcAudio.channels;
+        params.audioCodecId = kAudioCodecAac;
+        params.audioBitRate = kAudioBitRate;
+    }
+    uint16_t fileExt = 0;
+    TCapOpenParam* state = nullptr;
+    ICapMattEngine* engine = m_pEngine.load();
+    if (engine != nullptr && engine->GetState(&state) == kRunningState && state != nullptr) {
+        params.videoCodecId = kVideoCodecH264;
+        params.width = state->outWidth;
+        params.height = state->outHeight;
+        params.fps = state->outFrameRate;
+        params.srcVideo = {state->outWidth, state->outHeight, state->outFormat, state->outFrameRate, 0, 0};
+        shape = {state->outWidth, state->outHeight, state->outFormat};
+        int16_t bytesRate = kFallbackBitRate;
+        ReadRecord(&params.avAlignMs, &bytesRate, &params.gop, &fileExt);
+        params.videoBitRate = RecordBitRate(BitRateIndex(bytesRate));
+    }
+    std::vector<std::string> outputs;
+    if (live) {
+        int16_t byteRate = kFallbackBitRate;
+        char16_t addresses[kRtmpTargets][kRtmpAddrUnits] = {};
+        ReadRtmp(&byteRate, addresses, nullptr);
+        params.videoBitRate = PushBitRate(BitRateIndex(byteRate));
+        for (const auto& address : addresses) outputs.push_back(common::Utf16ToUtf8(address));
+    } else {
+        outputs = RecordFileNames(LocalFolder("RecordPath", "Record"), fileExt, std::time(nullptr));
+    }
+    std::vector<const char*> names;
+    for (const std::string& output : outputs) names.push_back(output.c_str());
+    IRecord* recorder = m_options.createRecorder();
+    if (recorder == nullptr) {
+        common::ErrorTrail::Add("Start Record error");
+        return false;
+    }
+    slot.Put(recorder, shape, m_options.releaseRecorder);
+    if (slot.Held()->Open(names.data(), static_cast<int>(names.size()), &params) != 0) {
+        common::ErrorTrail::Add("Start Record error");
+        return false;
+    }
     return true;
 }
 
@@ -623,7 +743,7 @@ long CRoriDaziZevoDlg::FrameCallback(unsigned char* frame, void* user, int camer
 void CRoriDaziZevoDlg::OnFrame(AVFrame* frame, int cameraInUse) {
     if (frame == nullptr || m_bClosing.load() || m_pEngine.load() == nullptr) return;
     const int64_t start = platform::PerfCounter::Now();
-    m_recorders.PushVideo(frame);
+    m_videoRestamp.Push(m_recorders, frame, m_bAudioCaptured.load());
     // Posted with every frame until the dialog has taken the new value.
     if (cameraInUse != m_nLastCameraInUse.load()) PostDispatch(this, kCameraInUse, cameraInUse);
     if (m_pPreview != nullptr && m_pPreview->IsShown()) m_pPreview->Offer(frame);

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <thread>
 
@@ -23,6 +24,8 @@
 #include "console/OpenParams.h"
 #include "console/TEngineBinding.h"
 #include "console/TTemplateButton.h"
+#include "console/media/RecordNaming.h"
+#include "console/media/RecordParams.h"
 #include "console/media/TEnumDShowDevices.h"
 #include "console/services/SettingsStore.h"
 #include "platform/MessageBox.h"
@@ -512,6 +515,121 @@ TEST_F(CorvaneControlsTest, RenameFromTheMenuOfACustomSlotOnly) {
     EXPECT_EQ(menus, 1) << "built-in slot 0 has no menu";
     EXPECT_EQ(m_spy.seen, (std::vector<std::pair<int, int64_t>>{{kRenameTemplate, 3}}));
 }
+
+// The dialog after start-up with recorders the test owns and an engine whose
+// main source runs at 1280 x 720 BGRA.
+class CorvaneRecordingTest : public CorvaneDialogTest {
+protected:
+    void SetUp() override {
+        CorvaneDialogTest::SetUp();
+        TDlgOptions options;
+        options.listDevices = [](TDShowDeviceList* list) { ListDevices(list, {"Desk"}, {}); };
+        options.createRecorder = [this] {
+            TCountingRecorder& made = m_recorders.emplace_back(&m_journal, "made");
+            made.openResult = m_nOpenResult;
+            return &made;
+        };
+        options.releaseRecorder = &TCountingRecorder::KeepForTest;
+        ASSERT_TRUE(MakeDialog(true, options).OnInitDialog());
+        QCoreApplication::removePostedEvents(m_pDialog.get(), TDispatchEvent::kType);
+        TCapOpenParam running;
+        running.outWidth = 1280;
+        running.outHeight = 720;
+        running.outFormat = AV_PIX_FMT_BGRA;
+        running.outFrameRate = 30;
+        m_pBinding->engine.opened.push_back(running);
+        m_pBinding->engine.state = 2;
+        WriteRecord(0, 9, 50, kFileExtMp4 | kFileExtFlv);
+        const std::u16string_view none[kRtmpTargets] = {u"", u"", u""};
+        WriteRtmp(1, none, none);
+    }
+    // The dialog closes its recorders, which the test owns.
+    void TearDown() override { m_pDialog.reset(); }
+
+    template <typename T>
+    T* Control(int id) {
+        return m_pDialog->findChild<T*>(QString::number(id));
+    }
+    void Click(int id) {
+        Control<QAbstractButton>(id)->click();
+        RunPosted();
+    }
+
+    std::deque<TCountingRecorder> m_recorders;
+    int32_t m_nOpenResult = 0;
+};
+
+TEST_F(CorvaneRecordingTest, RecordingWritesEveryChosenFileTypeUnderOneBaseName) {
+    Click(1079);
+    ASSERT_EQ(m_recorders.size(), 1u);
+    const TCountingRecorder& made = m_recorders.front();
+    EXPECT_EQ(Control<QPushButton>(1079)->text(), QString::fromUtf8("停止"));
+    EXPECT_EQ(made.params.videoCodecId, kVideoCodecH264);
+    EXPECT_EQ(made.params.videoBitRate, 2097152) << "an index past the table records at index 2";
+    EXPECT_EQ(made.params.gop, 50);
+    ASSERT_EQ(made.outputs.size(), 2u);
+    const std::string base = made.outputs[0].substr(0, made.outputs[0].size() - 4);
+    EXPECT_NE(base.find("/TRec_"), std::string::npos);
+    EXPECT_EQ(made.outputs[0], base + ".mp4");
+    EXPECT_EQ(made.outputs[1], base + ".flv");
+
+    Click(1079);
+    EXPECT_TRUE(made.closed);
+    EXPECT_EQ(Control<QPushButton>(1079)->text(), QString::fromUtf8("录制"));
+    EXPECT_TRUE(Control<QPushButton>(1087)->isEnabled());
+}
+
+TEST_F(CorvaneRecordingTest, SettingsStayClosedWhileARecorderRunsWhateverTheCameraState) {
+    Click(1079);
+    PostDispatch(m_pDialog.get(), kCameraInUse, 1);
+    PostDispatch(m_pDialog.get(), kCameraInUse, 0);
+    RunPosted();
+    EXPECT_FALSE(Control<QPushButton>(1087)->isEnabled());
+    Click(1079);
+    EXPECT_TRUE(Control<QPushButton>(1087)->isEnabled());
+}
+
+TEST_F(CorvaneRecordingTest, RecorderTakesOnlyPicturesOfTheSizeItWasOpenedFor) {
+    Click(1079);
+    AVFrame* small = MakePicture(64, 36);
+    AVFrame* fitting = MakePicture(1280, 720);
+    m_pBinding->Deliver(small, 0);
+    m_pBinding->Deliver(fitting, 0);
+    EXPECT_EQ(m_recorders.front().videoPushes, 1);
+    av_frame_free(&small);
+    av_frame_free(&fitting);
+}
+
+struct TFailedStart {
+    int control;
+    size_t outputs;
+};
+
+class CorvaneFailedRecorderTest : public CorvaneRecordingTest,
+                                  public ::testing::WithParamInterface<TFailedStart> {};
+
+// With the main source stopped a recording has no video and no file; the
+// push keeps its three addresses, empty here. A refused Open is undone.
+TEST_P(CorvaneFailedRecorderTest, RefusedOpenShowsTheTrailAndReturnsToOff) {
+    m_pBinding->engine.state = 0;
+    m_nOpenResult = 1;
+    const std::deque<TCountingRecorder>& made = m_recorders;
+    Click(GetParam().control);
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made.front().params.videoCodecId, 0);
+    EXPECT_EQ(made.front().outputs.size(), GetParam().outputs);
+    for (const std::string& output : made.front().outputs) EXPECT_EQ(output, "");
+    EXPECT_TRUE(made.front().closed);
+    ASSERT_EQ(m_prompts.texts.size(), 1u);
+    EXPECT_EQ(m_prompts.texts[0].rfind("Start Record error", 0), 0u);
+    EXPECT_EQ(Control<QPushButton>(1079)->text(), QString::fromUtf8("录制"));
+    EXPECT_FALSE(Control<QCheckBox>(3018)->isChecked());
+    EXPECT_TRUE(Control<QPushButton>(1087)->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Recorders, CorvaneFailedRecorderTest,
+                         ::testing::Values(TFailedStart{1079, 0}, TFailedStart{3018, 3}),
+                         [](const auto& info) { return info.param.control == 1079 ? "File" : "Push"; });
 
 class EngineBindingTest : public ::testing::TestWithParam<const char*> {};
 
