@@ -25,6 +25,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 #include "common/ErrorTrail.h"
@@ -65,6 +66,11 @@ constexpr char kOwnVirtualCamera[] = "Quindle";
 constexpr int kTemplateSlots = 6;
 constexpr int kParamSliders = 5;
 constexpr int kRunningState = 2;
+constexpr int kFirstTemplateId = 3030;
+constexpr int kBuiltInSlots = 2;
+constexpr char kTemplateNameQuestion[] = "模板名称";
+constexpr char kCustomHint[] =
+    "提示:\r您可在回显窗口拖动画面红框调整布局，\r并通过右键菜单保存布局\r您还可鼠标右键点击\"%s\"按钮来更改名称";
 constexpr int kBitRateSlots = 6;
 constexpr int kFallbackBitRate = 2;
 constexpr int32_t kAudioBitRate = 128000;
@@ -108,6 +114,33 @@ TCapLayout EmptyLayout() {
     layout.MaxWidth = 1920;
     layout.MaxHeight = 1080;
     return layout;
+}
+
+// A slot as stored, or its default when it does not load: a failed load may
+// have left the record half read.
+TCapLayout LoadSlot(int slot, bool withLayers) {
+    TCapLayout layout = EmptyLayout();
+    if (LoadTemplate(&layout, slot, withLayers) != 1) layout = DefaultTemplate(slot);
+    return layout;
+}
+
+std::string CustomName(int slot) {
+    char name[32];
+    std::snprintf(name, sizeof name, "自定义%d", slot + 1);
+    return name;
+}
+
+// The name field holds 9 units and its terminator.
+void SetLayoutName(TCapLayout* layout, const QString& name) {
+    std::u16string units = name.toStdU16String().substr(0, std::size(layout->Name) - 1);
+    std::fill(std::begin(layout->Name), std::end(layout->Name), u'\0');
+    std::copy(units.begin(), units.end(), layout->Name);
+}
+
+QString LayoutName(const TCapLayout& layout) {
+    const std::u16string_view name(layout.Name, std::find(std::begin(layout.Name), std::end(layout.Name), u'\0') -
+                                                    std::begin(layout.Name));
+    return QString::fromStdU16String(std::u16string(name));
 }
 
 }  // namespace
@@ -537,6 +570,22 @@ void CRoriDaziZevoDlg::OnDispatchMsg(int code, int64_t argument) {
         case kTogglePush:
             TogglePush();
             break;
+        case kSelectTemplate:
+            if (argument >= kFirstTemplateId && argument < kFirstTemplateId + kTemplateSlots)
+                SelectTemplate(static_cast<int>(argument) - kFirstTemplateId);
+            break;
+        case kSaveLayout:
+            SaveLayout();
+            break;
+        case kSaveLayoutAs:
+            if (argument >= 0 && argument < kTemplateSlots) SaveLayoutAs(static_cast<int>(argument));
+            break;
+        case kRenameTemplate:
+            if (argument >= 0 && argument < kTemplateSlots) RenameTemplate(static_cast<int>(argument));
+            break;
+        case kResetLayout:
+            ResetLayout();
+            break;
         default:
             break;
     }
@@ -630,6 +679,110 @@ bool CRoriDaziZevoDlg::RestartAudio() {
     m_bAudioCaptured = true;
     StoreName(name, "AudioDevName");
     return true;
+}
+
+bool CRoriDaziZevoDlg::HasDefaultName(int slot) const {
+    return m_pTemplateButtons[slot]->text().compare(QString::fromUtf8(CustomName(slot).c_str()), Qt::CaseInsensitive) ==
+           0;
+}
+
+std::string CRoriDaziZevoDlg::AskTemplateName() {
+    const std::optional<std::string> answer = m_prompts.AskText(kTemplateNameQuestion);
+    if (!answer) return {};
+    return QString::fromStdString(*answer).trimmed().toStdString();
+}
+
+void CRoriDaziZevoDlg::SelectTemplate(int slot) {
+    ICapMattEngine* engine = m_pEngine.load();
+    if (engine == nullptr || m_pPreview == nullptr) return;
+    TCapLayout layout = LoadSlot(slot, true);
+    m_pPreview->SetLayout(layout);
+    engine->SetLayout(&m_pPreview->CurrentLayout());
+    m_pTemplateButtons[slot]->setText(LayoutName(layout));
+    m_nTemplateIndex = slot;
+    MarkCurrentTemplate();
+    m_bLayoutApplied = true;
+    if (slot < kBuiltInSlots || !HasDefaultName(slot)) return;
+    const std::string buttonText = m_pTemplateButtons[slot]->text().toStdString();
+    std::vector<char> hint(sizeof kCustomHint + buttonText.size());
+    std::snprintf(hint.data(), hint.size(), kCustomHint, buttonText.c_str());
+    m_prompts.ShowBox(hint.data());
+}
+
+void CRoriDaziZevoDlg::SaveLayout() {
+    if (m_pPreview == nullptr) return;
+    if (m_pPreview->CurrentLayout().BuildIn != 0) {
+        m_prompts.ShowBox("内置模板不可修改");
+        return;
+    }
+    if (HasDefaultName(m_nTemplateIndex)) RenameTemplate(m_nTemplateIndex);
+    TCapLayout& layout = m_pPreview->CurrentLayout();
+    SetLayoutName(&layout, m_pTemplateButtons[m_nTemplateIndex]->text());
+    SaveTemplate(layout, m_nTemplateIndex);
+}
+
+// A slot still under its default name gets a name first; cancelling the
+// question ends the action with nothing stored.
+void CRoriDaziZevoDlg::SaveLayoutAs(int slot) {
+    if (m_pPreview == nullptr) return;
+    TCapLayout record = LoadSlot(slot, false);
+    if (record.BuildIn != 0) {
+        m_prompts.ShowBox("不能修改系统内置模板");
+        return;
+    }
+    if (HasDefaultName(slot)) {
+        std::optional<std::string> name;
+        while (!name || name->empty()) {
+            name = m_prompts.AskText(kTemplateNameQuestion);
+            if (!name) return;
+            name = QString::fromStdString(*name).trimmed().toStdString();
+        }
+        SetLayoutName(&record, QString::fromStdString(*name));
+    }
+    const TCapLayout& current = m_pPreview->CurrentLayout();
+    record.MaxWidth = current.MaxWidth;
+    record.MaxHeight = current.MaxHeight;
+    record.LayerCnt = current.LayerCnt;
+    for (int i = 0; i < TCapLayout::kMaxLayers; ++i) {
+        TCapLayer& layer = record.layers[i];
+        layer.Id = current.layers[i].Id;
+        layer.BrdAdjust = current.layers[i].BrdAdjust;
+        std::copy(std::begin(current.layers[i].Position), std::end(current.layers[i].Position), layer.Position);
+        layer.Flag = i == 0 ? 7 : 3;
+    }
+    SaveTemplate(record, slot);
+    m_pTemplateButtons[slot]->update();
+    PostDispatch(this, kSelectTemplate, kFirstTemplateId + slot);
+}
+
+void CRoriDaziZevoDlg::RenameTemplate(int slot) {
+    const std::string name = AskTemplateName();
+    if (name.empty()) {
+        m_prompts.ShowBox("名称不能为空, 重命名被忽略");
+        return;
+    }
+    TCapLayout named{};
+    SetLayoutName(&named, QString::fromStdString(name));
+    m_pTemplateButtons[slot]->setText(LayoutName(named));
+    console::RenameTemplate(LayoutName(named).toStdU16String(), slot);
+}
+
+void CRoriDaziZevoDlg::ResetLayout() {
+    ICapMattEngine* engine = m_pEngine.load();
+    if (engine == nullptr || m_pPreview == nullptr) return;
+    const int slot = m_nTemplateIndex;
+    TCapLayout layout = EmptyLayout();
+    if (slot < kBuiltInSlots) {
+        LoadTemplate(&layout, slot, true);
+    } else {
+        layout = DefaultTemplate(slot);
+        const QString text = m_pTemplateButtons[slot]->text();
+        SetLayoutName(&layout, text.isEmpty() ? QString::fromUtf8("自定义") : text);
+    }
+    m_pTemplateButtons[slot]->setText(LayoutName(layout));
+    SaveTemplate(layout, slot);
+    m_pPreview->SetLayout(layout);
+    engine->SetLayout(&m_pPreview->CurrentLayout());
 }
 
 // A new output size must never reach a running recorder, so the settings

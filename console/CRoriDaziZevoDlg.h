@@ -144,6 +144,13 @@ private:
     void TogglePush();
     bool StartRecorder(TRecorderSlot& slot, bool live);
     void UpdateSettingsButton();
+    void SelectTemplate(int slot);
+    void SaveLayout();
+    void SaveLayoutAs(int slot);
+    void RenameTemplate(int slot);
+    void ResetLayout();
+    std::string AskTemplateName();
+    bool HasDefaultName(int slot) const;
     void ShowTrail();
     void ShowWindows();
 

@@ -516,6 +516,117 @@ TEST_F(CorvaneControlsTest, RenameFromTheMenuOfACustomSlotOnly) {
     EXPECT_EQ(m_spy.seen, (std::vector<std::pair<int, int64_t>>{{kRenameTemplate, 3}}));
 }
 
+class CorvaneTemplatesTest : public CorvaneControlsTest {
+protected:
+    void Post(int code, int64_t argument) {
+        PostDispatch(m_pDialog.get(), code, argument);
+        RunPosted();
+        RunPosted();  // what the action posted in turn
+    }
+    static TCapLayout Stored(int slot) {
+        TCapLayout layout{};
+        layout.MaxWidth = 1920;
+        layout.MaxHeight = 1080;
+        EXPECT_EQ(LoadTemplate(&layout, slot, true), 1);
+        return layout;
+    }
+    static std::u16string NameOf(const TCapLayout& layout) { return std::u16string(layout.Name); }
+};
+
+TEST_F(CorvaneTemplatesTest, DoubleViewSlotGivesItsGeneratedLayout) {
+    Post(kSelectTemplate, 3031);
+    const TCapLayout& layout = Engine().lastLayout;
+    EXPECT_EQ(NameOf(layout), u"双视窗");
+    EXPECT_EQ(layout.BuildIn, 1);
+    ASSERT_EQ(layout.LayerCnt, 2);
+    const TCapPoint left[4] = {{0, 270}, {959, 270}, {959, 809}, {0, 809}};
+    const TCapPoint right[4] = {{960, 270}, {1919, 270}, {1919, 809}, {960, 809}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(layout.layers[0].Position[i].x, left[i].x);
+        EXPECT_EQ(layout.layers[0].Position[i].y, left[i].y);
+        EXPECT_EQ(layout.layers[1].Position[i].x, right[i].x);
+        EXPECT_EQ(layout.layers[1].Position[i].y, right[i].y);
+    }
+    EXPECT_EQ(layout.layers[0].Flag, 5);
+    EXPECT_EQ(m_pDialog->CurrentTemplate(), 1);
+    EXPECT_TRUE(m_prompts.texts.empty()) << "no hint on a built-in slot";
+}
+
+TEST_F(CorvaneTemplatesTest, UnnamedCustomSlotShowsTheHintWithItsName) {
+    Post(kSelectTemplate, 3032);
+    ASSERT_EQ(m_prompts.texts.size(), 1u);
+    EXPECT_EQ(m_prompts.texts[0],
+              "提示:\r您可在回显窗口拖动画面红框调整布局，\r并通过右键菜单保存布局\r您还可鼠标右键点击\"自定义3\"按钮来更改名称");
+}
+
+struct TRefusal {
+    int code;
+    int64_t argument;
+    const char* text;
+};
+
+class CorvaneBuiltInTest : public CorvaneTemplatesTest, public ::testing::WithParamInterface<TRefusal> {};
+
+TEST_P(CorvaneBuiltInTest, SavingOverABuiltInTemplateIsRefused) {
+    Post(GetParam().code, GetParam().argument);
+    EXPECT_EQ(m_prompts.texts, std::vector<std::string>{GetParam().text});
+}
+
+INSTANTIATE_TEST_SUITE_P(Refusals, CorvaneBuiltInTest,
+                         ::testing::Values(TRefusal{kSaveLayout, 0, "内置模板不可修改"},
+                                           TRefusal{kSaveLayoutAs, 1, "不能修改系统内置模板"}),
+                         [](const auto& info) { return info.param.code == kSaveLayout ? "Save" : "SaveAs"; });
+
+TEST_F(CorvaneTemplatesTest, SaveAsUnderTheDefaultNameAsksUntilANameIsGiven) {
+    m_prompts.answers = {std::string("  "), std::string(" 讲台 ")};
+    Post(kSaveLayoutAs, 3);
+    EXPECT_EQ(NameOf(Stored(3)), u"讲台");
+    EXPECT_EQ(Control<QPushButton>(3033)->text(), QString::fromUtf8("讲台")) << "the posted click selects it";
+    EXPECT_EQ(m_pDialog->CurrentTemplate(), 3);
+}
+
+TEST_F(CorvaneTemplatesTest, CancelledSaveAsStoresNothing) {
+    Post(kSelectTemplate, 3031);
+    Post(kSaveLayoutAs, 3);
+    EXPECT_EQ(NameOf(Stored(3)), u"自定义4");
+    EXPECT_EQ(Stored(3).layers[0].Position[0].x, 100) << "the default layout stays";
+    EXPECT_EQ(m_pDialog->CurrentTemplate(), 1);
+}
+
+TEST_F(CorvaneTemplatesTest, HiddenPresenterStaysHiddenWithSaveButNotWithSaveAs) {
+    m_prompts.answers = {std::string("A"), std::string("B")};
+    Post(kSelectTemplate, 3032);
+    Control<QCheckBox>(3020)->click();
+    Post(kSaveLayout, 0);
+    const TCapLayout saved = Stored(2);
+    EXPECT_EQ(NameOf(saved), u"A");
+    EXPECT_EQ(saved.layers[1].Flag & 1, 0);
+    Post(kSaveLayoutAs, 4);
+    const TCapLayout savedAs = Stored(4);
+    EXPECT_EQ(savedAs.layers[0].Flag, 7);
+    EXPECT_EQ(savedAs.layers[1].Flag, 3);
+}
+
+TEST_F(CorvaneTemplatesTest, EmptyRenameIsIgnoredWithAMessage) {
+    m_prompts.answers = {std::string("   ")};
+    Post(kRenameTemplate, 5);
+    EXPECT_EQ(m_prompts.texts.back(), "名称不能为空, 重命名被忽略");
+    EXPECT_EQ(Control<QPushButton>(3035)->text(), QString::fromUtf8("自定义6"));
+    EXPECT_EQ(NameOf(Stored(5)), u"自定义6");
+}
+
+TEST_F(CorvaneTemplatesTest, ResetRebuildsTheDefaultUnderTheButtonsName) {
+    m_prompts.answers = {std::string("讲台")};
+    Post(kSelectTemplate, 3032);
+    Post(kRenameTemplate, 2);
+    Control<QCheckBox>(3020)->click();
+    Post(kResetLayout, 0);
+    const TCapLayout reset = Stored(2);
+    EXPECT_EQ(NameOf(reset), u"讲台");
+    EXPECT_EQ(reset.layers[1].Flag, 3);
+    EXPECT_EQ(Engine().lastLayout.layers[1].Flag, 3);
+}
+
 // The dialog after start-up with recorders the test owns and an engine whose
 // main source runs at 1280 x 720 BGRA.
 class CorvaneRecordingTest : public CorvaneDialogTest {

@@ -14,6 +14,7 @@ extern "C" {
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -187,6 +188,15 @@ public:
     std::string ChooseFolder(const std::string& start) override {
         texts.push_back(start);
         return {};
+    }
+    // Answers in order; a missing answer is a cancel.
+    std::vector<std::optional<std::string>> answers;
+    std::optional<std::string> AskText(const std::string& question) override {
+        texts.push_back(question);
+        if (answers.empty()) return std::nullopt;
+        std::optional<std::string> answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
     }
 };
 
