@@ -24,6 +24,9 @@ extern "C" {
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <optional>
+#include <vector>
 
 #include "common/ErrorTrail.h"
 #include "common/Utf.h"
@@ -37,6 +40,8 @@ extern "C" {
 #include "console/TPrompts.h"
 #include "console/TTemplateButton.h"
 #include "console/media/IAudioCaptor.h"
+#include "console/media/RecordNaming.h"
+#include "console/media/RecordParams.h"
 #include "console/media/TEnumDShowDevices.h"
 #include "console/services/SettingsStore.h"
 #include "console/services/TRtLog.h"
@@ -60,6 +65,15 @@ constexpr char kMediaFileText[] = "视频文件...";
 constexpr char kOwnVirtualCamera[] = "Quindle";
 constexpr int kTemplateSlots = 6;
 constexpr int kParamSliders = 5;
+constexpr int kRunningState = 2;
+constexpr int kFirstTemplateId = 3030;
+constexpr int kBuiltInSlots = 2;
+constexpr char kTemplateNameQuestion[] = "模板名称";
+constexpr char kCustomHint[] =
+    "提示:\r您可在回显窗口拖动画面红框调整布局，\r并通过右键菜单保存布局\r您还可鼠标右键点击\"%s\"按钮来更改名称";
+constexpr int kBitRateSlots = 6;
+constexpr int kFallbackBitRate = 2;
+constexpr int32_t kAudioBitRate = 128000;
 
 void ListMachineDevices(TDShowDeviceList* list) {
     const TEnumDShowDevices devices([](std::vector<TCaptureDevice>* found) {
@@ -102,6 +116,33 @@ TCapLayout EmptyLayout() {
     return layout;
 }
 
+// A slot as stored, or its default when it does not load: a failed load may
+// have left the record half read.
+TCapLayout LoadSlot(int slot, bool withLayers) {
+    TCapLayout layout = EmptyLayout();
+    if (LoadTemplate(&layout, slot, withLayers) != 1) layout = DefaultTemplate(slot);
+    return layout;
+}
+
+std::string CustomName(int slot) {
+    char name[32];
+    std::snprintf(name, sizeof name, "自定义%d", slot + 1);
+    return name;
+}
+
+// The name field holds 9 units and its terminator.
+void SetLayoutName(TCapLayout* layout, const QString& name) {
+    std::u16string units = name.toStdU16String().substr(0, std::size(layout->Name) - 1);
+    std::fill(std::begin(layout->Name), std::end(layout->Name), u'\0');
+    std::copy(units.begin(), units.end(), layout->Name);
+}
+
+QString LayoutName(const TCapLayout& layout) {
+    const std::u16string_view name(layout.Name, std::find(std::begin(layout.Name), std::end(layout.Name), u'\0') -
+                                                    std::begin(layout.Name));
+    return QString::fromStdU16String(std::u16string(name));
+}
+
 }  // namespace
 
 common::IRtLog*& ProcessRtLog() {
@@ -115,6 +156,7 @@ CRoriDaziZevoDlg::CRoriDaziZevoDlg(StartProgress* progress, IEngineBinding& bind
     setObjectName(QStringLiteral("102"));
     setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 8));
     if (!m_options.listDevices) m_options.listDevices = &ListMachineDevices;
+    if (!m_options.createRecorder) m_options.createRecorder = &CreateInstance_IRecord;
     m_pDevices = std::make_unique<TDShowDeviceList>();
     std::memset(m_pDevices.get(), 0, sizeof(TDShowDeviceList));
     m_pParams = std::make_unique<TCapParamList>();
@@ -520,7 +562,29 @@ void CRoriDaziZevoDlg::OnDispatchMsg(int code, int64_t argument) {
             break;
         case kCameraInUse:
             m_nLastCameraInUse = static_cast<int>(argument);
-            m_pSettings->setEnabled(argument == 0);
+            UpdateSettingsButton();
+            break;
+        case kToggleRecord:
+            ToggleRecord();
+            break;
+        case kTogglePush:
+            TogglePush();
+            break;
+        case kSelectTemplate:
+            if (argument >= kFirstTemplateId && argument < kFirstTemplateId + kTemplateSlots)
+                SelectTemplate(static_cast<int>(argument) - kFirstTemplateId);
+            break;
+        case kSaveLayout:
+            SaveLayout();
+            break;
+        case kSaveLayoutAs:
+            if (argument >= 0 && argument < kTemplateSlots) SaveLayoutAs(static_cast<int>(argument));
+            break;
+        case kRenameTemplate:
+            if (argument >= 0 && argument < kTemplateSlots) RenameTemplate(static_cast<int>(argument));
+            break;
+        case kResetLayout:
+            ResetLayout();
             break;
         default:
             break;
@@ -591,6 +655,7 @@ bool CRoriDaziZevoDlg::BuildOpenParam(TCapOpenParam* param) {
 bool CRoriDaziZevoDlg::RestartAudio() {
     const std::string name = m_pAudioList->currentText().toStdString();
     const int index = m_pAudioList->currentData().toInt();
+    m_bAudioCaptured = false;
     ReleaseInstance_IAudioCaptor(&m_pAudioCaptor);
     if (name.empty()) {
         common::ErrorTrail::Add("RestartAudio: Audio dev name is empty");
@@ -611,7 +676,215 @@ bool CRoriDaziZevoDlg::RestartAudio() {
         return false;
     }
     m_pAudioCaptor->Start();
+    m_bAudioCaptured = true;
     StoreName(name, "AudioDevName");
+    return true;
+}
+
+bool CRoriDaziZevoDlg::HasDefaultName(int slot) const {
+    return m_pTemplateButtons[slot]->text().compare(QString::fromUtf8(CustomName(slot).c_str()), Qt::CaseInsensitive) ==
+           0;
+}
+
+std::string CRoriDaziZevoDlg::AskTemplateName() {
+    const std::optional<std::string> answer = m_prompts.AskText(kTemplateNameQuestion);
+    if (!answer) return {};
+    return QString::fromStdString(*answer).trimmed().toStdString();
+}
+
+void CRoriDaziZevoDlg::SelectTemplate(int slot) {
+    ICapMattEngine* engine = m_pEngine.load();
+    if (engine == nullptr || m_pPreview == nullptr) return;
+    TCapLayout layout = LoadSlot(slot, true);
+    m_pPreview->SetLayout(layout);
+    engine->SetLayout(&m_pPreview->CurrentLayout());
+    m_pTemplateButtons[slot]->setText(LayoutName(layout));
+    m_nTemplateIndex = slot;
+    MarkCurrentTemplate();
+    m_bLayoutApplied = true;
+    if (slot < kBuiltInSlots || !HasDefaultName(slot)) return;
+    const std::string buttonText = m_pTemplateButtons[slot]->text().toStdString();
+    std::vector<char> hint(sizeof kCustomHint + buttonText.size());
+    std::snprintf(hint.data(), hint.size(), kCustomHint, buttonText.c_str());
+    m_prompts.ShowBox(hint.data());
+}
+
+void CRoriDaziZevoDlg::SaveLayout() {
+    if (m_pPreview == nullptr) return;
+    if (m_pPreview->CurrentLayout().BuildIn != 0) {
+        m_prompts.ShowBox("内置模板不可修改");
+        return;
+    }
+    if (HasDefaultName(m_nTemplateIndex)) RenameTemplate(m_nTemplateIndex);
+    TCapLayout& layout = m_pPreview->CurrentLayout();
+    SetLayoutName(&layout, m_pTemplateButtons[m_nTemplateIndex]->text());
+    SaveTemplate(layout, m_nTemplateIndex);
+}
+
+// A slot still under its default name gets a name first; cancelling the
+// question ends the action with nothing stored.
+void CRoriDaziZevoDlg::SaveLayoutAs(int slot) {
+    if (m_pPreview == nullptr) return;
+    TCapLayout record = LoadSlot(slot, false);
+    if (record.BuildIn != 0) {
+        m_prompts.ShowBox("不能修改系统内置模板");
+        return;
+    }
+    if (HasDefaultName(slot)) {
+        std::optional<std::string> name;
+        while (!name || name->empty()) {
+            name = m_prompts.AskText(kTemplateNameQuestion);
+            if (!name) return;
+            name = QString::fromStdString(*name).trimmed().toStdString();
+        }
+        SetLayoutName(&record, QString::fromStdString(*name));
+    }
+    const TCapLayout& current = m_pPreview->CurrentLayout();
+    record.MaxWidth = current.MaxWidth;
+    record.MaxHeight = current.MaxHeight;
+    record.LayerCnt = current.LayerCnt;
+    for (int i = 0; i < TCapLayout::kMaxLayers; ++i) {
+        TCapLayer& layer = record.layers[i];
+        layer.Id = current.layers[i].Id;
+        layer.BrdAdjust = current.layers[i].BrdAdjust;
+        std::copy(std::begin(current.layers[i].Position), std::end(current.layers[i].Position), layer.Position);
+        layer.Flag = i == 0 ? 7 : 3;
+    }
+    SaveTemplate(record, slot);
+    m_pTemplateButtons[slot]->update();
+    PostDispatch(this, kSelectTemplate, kFirstTemplateId + slot);
+}
+
+void CRoriDaziZevoDlg::RenameTemplate(int slot) {
+    const std::string name = AskTemplateName();
+    if (name.empty()) {
+        m_prompts.ShowBox("名称不能为空, 重命名被忽略");
+        return;
+    }
+    TCapLayout named{};
+    SetLayoutName(&named, QString::fromStdString(name));
+    m_pTemplateButtons[slot]->setText(LayoutName(named));
+    console::RenameTemplate(LayoutName(named).toStdU16String(), slot);
+}
+
+void CRoriDaziZevoDlg::ResetLayout() {
+    ICapMattEngine* engine = m_pEngine.load();
+    if (engine == nullptr || m_pPreview == nullptr) return;
+    const int slot = m_nTemplateIndex;
+    TCapLayout layout = EmptyLayout();
+    if (slot < kBuiltInSlots) {
+        LoadTemplate(&layout, slot, true);
+    } else {
+        layout = DefaultTemplate(slot);
+        const QString text = m_pTemplateButtons[slot]->text();
+        SetLayoutName(&layout, text.isEmpty() ? QString::fromUtf8("自定义") : text);
+    }
+    m_pTemplateButtons[slot]->setText(LayoutName(layout));
+    SaveTemplate(layout, slot);
+    m_pPreview->SetLayout(layout);
+    engine->SetLayout(&m_pPreview->CurrentLayout());
+}
+
+// A new output size must never reach a running recorder, so the settings
+// stay closed while anything reads the output or records it.
+void CRoriDaziZevoDlg::UpdateSettingsButton() {
+    m_pSettings->setEnabled(m_nLastCameraInUse.load() == 0 && !m_recorders.AnyHeld());
+}
+
+void CRoriDaziZevoDlg::ToggleRecord() {
+    m_pRecord->setEnabled(false);
+    if (!m_recorders.file.IsEmpty()) {
+        m_recorders.file.Close();
+        m_pRecord->setText(QString::fromUtf8("录制"));
+        UpdateSettingsButton();
+    } else {
+        m_pSettings->setEnabled(false);
+        m_pRecord->setText(QString::fromUtf8("停止"));
+        if (!StartRecorder(m_recorders.file, false)) {
+            m_recorders.file.Close();
+            m_pRecord->setText(QString::fromUtf8("录制"));
+            UpdateSettingsButton();
+            ShowTrail();
+        }
+    }
+    m_pRecord->setEnabled(true);
+}
+
+void CRoriDaziZevoDlg::TogglePush() {
+    m_pPush->setEnabled(false);
+    if (m_pPush->isChecked()) {
+        m_pSettings->setEnabled(false);
+        if (!StartRecorder(m_recorders.live, true)) {
+            m_recorders.live.Close();
+            m_pPush->setChecked(false);
+            UpdateSettingsButton();
+            ShowTrail();
+        }
+    } else {
+        m_recorders.live.Close();
+        UpdateSettingsButton();
+    }
+    m_pPush->setEnabled(true);
+}
+
+namespace {
+
+int BitRateIndex(int16_t stored) { return stored >= 0 && stored < kBitRateSlots ? stored : kFallbackBitRate; }
+
+std::string LocalFolder(const char* valueName, const char* subkey) {
+    char16_t buffer[260] = {};
+    if (ReadString(buffer, sizeof buffer, valueName, subkey) != 1) return {};
+    return common::Utf16ToUtf8(buffer);
+}
+
+}  // namespace
+
+bool CRoriDaziZevoDlg::StartRecorder(TRecorderSlot& slot, bool live) {
+    slot.Close();
+    RecordParams params{};
+    TFrameShape shape;
+    if (m_pAudioCaptor != nullptr && m_pAudioCaptor->GetFormatRecord(&params.srcAudio) != kAudioClosed) {
+        params.sampleRate = params.srcAudio.sampleRate;
+        params.channels = params.srcAudio.channels;
+        params.audioCodecId = kAudioCodecAac;
+        params.audioBitRate = kAudioBitRate;
+    }
+    uint16_t fileExt = 0;
+    TCapOpenParam* state = nullptr;
+    ICapMattEngine* engine = m_pEngine.load();
+    if (engine != nullptr && engine->GetState(&state) == kRunningState && state != nullptr) {
+        params.videoCodecId = kVideoCodecH264;
+        params.width = state->outWidth;
+        params.height = state->outHeight;
+        params.fps = state->outFrameRate;
+        params.srcVideo = {state->outWidth, state->outHeight, state->outFormat, state->outFrameRate, 0, 0};
+        shape = {state->outWidth, state->outHeight, state->outFormat};
+        int16_t bytesRate = kFallbackBitRate;
+        ReadRecord(&params.avAlignMs, &bytesRate, &params.gop, &fileExt);
+        params.videoBitRate = RecordBitRate(BitRateIndex(bytesRate));
+    }
+    std::vector<std::string> outputs;
+    if (live) {
+        int16_t byteRate = kFallbackBitRate;
+        char16_t addresses[kRtmpTargets][kRtmpAddrUnits] = {};
+        ReadRtmp(&byteRate, addresses, nullptr);
+        params.videoBitRate = PushBitRate(BitRateIndex(byteRate));
+        for (const auto& address : addresses) outputs.push_back(common::Utf16ToUtf8(address));
+    } else {
+        outputs = RecordFileNames(LocalFolder("RecordPath", "Record"), fileExt, std::time(nullptr));
+    }
+    std::vector<const char*> names;
+    for (const std::string& output : outputs) names.push_back(output.c_str());
+    IRecord* recorder = m_options.createRecorder();
+    if (recorder == nullptr) {
+        common::ErrorTrail::Add("Start Record error");
+        return false;
+    }
+    slot.Put(recorder, shape, m_options.releaseRecorder);
+    if (slot.Held()->Open(names.data(), static_cast<int>(names.size()), &params) != 0) {
+        common::ErrorTrail::Add("Start Record error");
+        return false;
+    }
     return true;
 }
 
@@ -623,7 +896,7 @@ long CRoriDaziZevoDlg::FrameCallback(unsigned char* frame, void* user, int camer
 void CRoriDaziZevoDlg::OnFrame(AVFrame* frame, int cameraInUse) {
     if (frame == nullptr || m_bClosing.load() || m_pEngine.load() == nullptr) return;
     const int64_t start = platform::PerfCounter::Now();
-    m_recorders.PushVideo(frame);
+    m_videoRestamp.Push(m_recorders, frame, m_bAudioCaptured.load());
     // Posted with every frame until the dialog has taken the new value.
     if (cameraInUse != m_nLastCameraInUse.load()) PostDispatch(this, kCameraInUse, cameraInUse);
     if (m_pPreview != nullptr && m_pPreview->IsShown()) m_pPreview->Offer(frame);

@@ -12,6 +12,7 @@
 #include "console/THandlerFigures.h"
 #include "console/TKeyboardHook.h"
 #include "console/media/TRecorderSlot.h"
+#include "console/media/TVideoRestamp.h"
 #include "engine/ICapMattEngine.h"
 
 class QCheckBox;
@@ -43,6 +44,9 @@ struct TDlgOptions {
     std::string mediaFile;
     // Fills the device lists; the machine's cameras and audio inputs by default.
     std::function<void(TDShowDeviceList*)> listDevices;
+    // Makes the recorders of codes 13 and 14 and releases them; a TRecord by default.
+    std::function<IRecord*()> createRecorder;
+    TRecorderSlot::Release releaseRecorder = &ReleaseInstance_IRecord;
 };
 
 // The console's main window. All of it belongs to the user-interface thread
@@ -136,6 +140,17 @@ private:
     bool RestartVideo();
     bool BuildOpenParam(TCapOpenParam* param);
     bool RestartAudio();
+    void ToggleRecord();
+    void TogglePush();
+    bool StartRecorder(TRecorderSlot& slot, bool live);
+    void UpdateSettingsButton();
+    void SelectTemplate(int slot);
+    void SaveLayout();
+    void SaveLayoutAs(int slot);
+    void RenameTemplate(int slot);
+    void ResetLayout();
+    std::string AskTemplateName();
+    bool HasDefaultName(int slot) const;
     void ShowTrail();
     void ShowWindows();
 
@@ -159,6 +174,9 @@ private:
     CPreviewDlg* m_pPreview = nullptr;
     IAudioCaptor* m_pAudioCaptor = nullptr;
     TRecorderSlots m_recorders;
+    // Touched by the engine's output thread only.
+    TVideoRestamp m_videoRestamp;
+    std::atomic<bool> m_bAudioCaptured{false};
 
     std::atomic<bool> m_bClosing{false};
     std::atomic<int> m_nLastCameraInUse{0};

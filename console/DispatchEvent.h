@@ -19,7 +19,10 @@ enum DispatchCode : int {
     kToggleRecord = 13,
     kTogglePush = 14,
     kSelectTemplate = 16,
+    kSaveLayout = 17,
+    kSaveLayoutAs = 18,
     kRenameTemplate = 19,
+    kResetLayout = 20,
 };
 
 // WM_DISPATCH: a posted event carrying a dispatch code and its argument.

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QStringList>
 #include <QThread>
@@ -40,6 +41,14 @@ std::string TQtPrompts::ChooseFolder(const std::string& start) {
     return QFileDialog::getExistingDirectory(m_pOwner, QString(), ToQt(start)).toStdString();
 }
 
+std::optional<std::string> TQtPrompts::AskText(const std::string& question) {
+    bool accepted = false;
+    const QString answer = QInputDialog::getText(m_pOwner, QString(), ToQt(question), QLineEdit::Normal, QString(),
+                                                 &accepted);
+    if (!accepted) return std::nullopt;
+    return answer.toStdString();
+}
+
 void TFilePrompts::Append(const std::string& text) const {
     std::FILE* file = std::fopen(m_strPath.c_str(), "a");
     if (file == nullptr) return;
@@ -62,6 +71,11 @@ std::string TFilePrompts::ChooseOpenFile(const std::string& filter) {
 std::string TFilePrompts::ChooseFolder(const std::string& start) {
     Append(start);
     return {};
+}
+
+std::optional<std::string> TFilePrompts::AskText(const std::string& question) {
+    Append(question);
+    return std::nullopt;
 }
 
 template <typename TCall>
@@ -90,6 +104,10 @@ std::string TTrackedPrompts::ChooseOpenFile(const std::string& filter) {
 
 std::string TTrackedPrompts::ChooseFolder(const std::string& start) {
     return Track([&] { return m_inner.ChooseFolder(start); });
+}
+
+std::optional<std::string> TTrackedPrompts::AskText(const std::string& question) {
+    return Track([&] { return m_inner.AskText(question); });
 }
 
 void RouteMessageBoxes(IPrompts& prompts) {

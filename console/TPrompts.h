@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QWidget;
@@ -21,6 +22,8 @@ public:
     virtual std::string ChooseOpenFile(const std::string& filter) = 0;
     // Empty when cancelled.
     virtual std::string ChooseFolder(const std::string& start) = 0;
+    // A line of text; nothing when cancelled.
+    virtual std::optional<std::string> AskText(const std::string& question) = 0;
 };
 
 // Qt's modal dialogs, owned by the window given last to SetOwner.
@@ -31,6 +34,7 @@ public:
     bool AskYesNo(const std::string& text) override;
     std::string ChooseOpenFile(const std::string& filter) override;
     std::string ChooseFolder(const std::string& start) override;
+    std::optional<std::string> AskText(const std::string& question) override;
 
 private:
     QWidget* m_pOwner = nullptr;
@@ -45,6 +49,7 @@ public:
     bool AskYesNo(const std::string& text) override;
     std::string ChooseOpenFile(const std::string& filter) override;
     std::string ChooseFolder(const std::string& start) override;
+    std::optional<std::string> AskText(const std::string& question) override;
 
 private:
     void Append(const std::string& text) const;
@@ -66,6 +71,7 @@ public:
     bool AskYesNo(const std::string& text) override;
     std::string ChooseOpenFile(const std::string& filter) override;
     std::string ChooseFolder(const std::string& start) override;
+    std::optional<std::string> AskText(const std::string& question) override;
 
 private:
     template <typename TCall>

@@ -1,16 +1,27 @@
 #include "console/media/TRecorderSlot.h"
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include <utility>
 
 namespace console {
 
 TRecorderSlot::~TRecorderSlot() { Close(); }
 
-void TRecorderSlot::Put(IRecord* recorder, Release release) {
+bool TFrameShape::Fits(const AVFrame* frame) const {
+    return width == 0 || (frame->width == width && frame->height == height && frame->format == format);
+}
+
+void TRecorderSlot::Put(IRecord* recorder, Release release) { Put(recorder, TFrameShape{}, release); }
+
+void TRecorderSlot::Put(IRecord* recorder, TFrameShape shape, Release release) {
     Close();
     std::lock_guard<std::mutex> hold(m_lock);
     m_pRecorder = recorder;
     m_release = release;
+    m_shape = shape;
 }
 
 IRecord* TRecorderSlot::Take() {
@@ -44,7 +55,8 @@ IRecord* TRecorderSlot::Held() const {
 
 int32_t TRecorderSlot::PushVideo(AVFrame* frame) {
     std::lock_guard<std::mutex> hold(m_lock);
-    return m_pRecorder != nullptr ? m_pRecorder->PushVideo(frame) : -1;
+    if (m_pRecorder == nullptr || !m_shape.Fits(frame)) return -1;
+    return m_pRecorder->PushVideo(frame);
 }
 
 int32_t TRecorderSlot::PushAudio(AVFrame* frame) {

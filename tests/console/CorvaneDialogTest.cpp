@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <thread>
 
@@ -32,6 +33,8 @@ extern "C" {
 #include "console/OpenParams.h"
 #include "console/TEngineBinding.h"
 #include "console/TTemplateButton.h"
+#include "console/media/RecordNaming.h"
+#include "console/media/RecordParams.h"
 #include "console/media/TEnumDShowDevices.h"
 #include "console/services/SettingsStore.h"
 #include "platform/MessageBox.h"
@@ -521,6 +524,232 @@ TEST_F(CorvaneControlsTest, RenameFromTheMenuOfACustomSlotOnly) {
     EXPECT_EQ(menus, 1) << "built-in slot 0 has no menu";
     EXPECT_EQ(m_spy.seen, (std::vector<std::pair<int, int64_t>>{{kRenameTemplate, 3}}));
 }
+
+class CorvaneTemplatesTest : public CorvaneControlsTest {
+protected:
+    void Post(int code, int64_t argument) {
+        PostDispatch(m_pDialog.get(), code, argument);
+        RunPosted();
+        RunPosted();  // what the action posted in turn
+    }
+    static TCapLayout Stored(int slot) {
+        TCapLayout layout{};
+        layout.MaxWidth = 1920;
+        layout.MaxHeight = 1080;
+        EXPECT_EQ(LoadTemplate(&layout, slot, true), 1);
+        return layout;
+    }
+    static std::u16string NameOf(const TCapLayout& layout) { return std::u16string(layout.Name); }
+};
+
+TEST_F(CorvaneTemplatesTest, DoubleViewSlotGivesItsGeneratedLayout) {
+    Post(kSelectTemplate, 3031);
+    const TCapLayout& layout = Engine().lastLayout;
+    EXPECT_EQ(NameOf(layout), u"双视窗");
+    EXPECT_EQ(layout.BuildIn, 1);
+    ASSERT_EQ(layout.LayerCnt, 2);
+    const TCapPoint left[4] = {{0, 270}, {959, 270}, {959, 809}, {0, 809}};
+    const TCapPoint right[4] = {{960, 270}, {1919, 270}, {1919, 809}, {960, 809}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(layout.layers[0].Position[i].x, left[i].x);
+        EXPECT_EQ(layout.layers[0].Position[i].y, left[i].y);
+        EXPECT_EQ(layout.layers[1].Position[i].x, right[i].x);
+        EXPECT_EQ(layout.layers[1].Position[i].y, right[i].y);
+    }
+    EXPECT_EQ(layout.layers[0].Flag, 5);
+    EXPECT_EQ(m_pDialog->CurrentTemplate(), 1);
+    EXPECT_TRUE(m_prompts.texts.empty()) << "no hint on a built-in slot";
+}
+
+TEST_F(CorvaneTemplatesTest, UnnamedCustomSlotShowsTheHintWithItsName) {
+    Post(kSelectTemplate, 3032);
+    ASSERT_EQ(m_prompts.texts.size(), 1u);
+    EXPECT_EQ(m_prompts.texts[0],
+              "提示:\r您可在回显窗口拖动画面红框调整布局，\r并通过右键菜单保存布局\r您还可鼠标右键点击\"自定义3\"按钮来更改名称");
+}
+
+struct TRefusal {
+    int code;
+    int64_t argument;
+    const char* text;
+};
+
+class CorvaneBuiltInTest : public CorvaneTemplatesTest, public ::testing::WithParamInterface<TRefusal> {};
+
+TEST_P(CorvaneBuiltInTest, SavingOverABuiltInTemplateIsRefused) {
+    Post(GetParam().code, GetParam().argument);
+    EXPECT_EQ(m_prompts.texts, std::vector<std::string>{GetParam().text});
+}
+
+INSTANTIATE_TEST_SUITE_P(Refusals, CorvaneBuiltInTest,
+                         ::testing::Values(TRefusal{kSaveLayout, 0, "内置模板不可修改"},
+                                           TRefusal{kSaveLayoutAs, 1, "不能修改系统内置模板"}),
+                         [](const auto& info) { return info.param.code == kSaveLayout ? "Save" : "SaveAs"; });
+
+TEST_F(CorvaneTemplatesTest, SaveAsUnderTheDefaultNameAsksUntilANameIsGiven) {
+    m_prompts.answers = {std::string("  "), std::string(" 讲台 ")};
+    Post(kSaveLayoutAs, 3);
+    EXPECT_EQ(NameOf(Stored(3)), u"讲台");
+    EXPECT_EQ(Control<QPushButton>(3033)->text(), QString::fromUtf8("讲台")) << "the posted click selects it";
+    EXPECT_EQ(m_pDialog->CurrentTemplate(), 3);
+}
+
+TEST_F(CorvaneTemplatesTest, CancelledSaveAsStoresNothing) {
+    Post(kSelectTemplate, 3031);
+    Post(kSaveLayoutAs, 3);
+    EXPECT_EQ(NameOf(Stored(3)), u"自定义4");
+    EXPECT_EQ(Stored(3).layers[0].Position[0].x, 100) << "the default layout stays";
+    EXPECT_EQ(m_pDialog->CurrentTemplate(), 1);
+}
+
+TEST_F(CorvaneTemplatesTest, HiddenPresenterStaysHiddenWithSaveButNotWithSaveAs) {
+    m_prompts.answers = {std::string("A"), std::string("B")};
+    Post(kSelectTemplate, 3032);
+    Control<QCheckBox>(3020)->click();
+    Post(kSaveLayout, 0);
+    const TCapLayout saved = Stored(2);
+    EXPECT_EQ(NameOf(saved), u"A");
+    EXPECT_EQ(saved.layers[1].Flag & 1, 0);
+    Post(kSaveLayoutAs, 4);
+    const TCapLayout savedAs = Stored(4);
+    EXPECT_EQ(savedAs.layers[0].Flag, 7);
+    EXPECT_EQ(savedAs.layers[1].Flag, 3);
+}
+
+TEST_F(CorvaneTemplatesTest, EmptyRenameIsIgnoredWithAMessage) {
+    m_prompts.answers = {std::string("   ")};
+    Post(kRenameTemplate, 5);
+    EXPECT_EQ(m_prompts.texts.back(), "名称不能为空, 重命名被忽略");
+    EXPECT_EQ(Control<QPushButton>(3035)->text(), QString::fromUtf8("自定义6"));
+    EXPECT_EQ(NameOf(Stored(5)), u"自定义6");
+}
+
+TEST_F(CorvaneTemplatesTest, ResetRebuildsTheDefaultUnderTheButtonsName) {
+    m_prompts.answers = {std::string("讲台")};
+    Post(kSelectTemplate, 3032);
+    Post(kRenameTemplate, 2);
+    Control<QCheckBox>(3020)->click();
+    Post(kResetLayout, 0);
+    const TCapLayout reset = Stored(2);
+    EXPECT_EQ(NameOf(reset), u"讲台");
+    EXPECT_EQ(reset.layers[1].Flag, 3);
+    EXPECT_EQ(Engine().lastLayout.layers[1].Flag, 3);
+}
+
+// The dialog after start-up with recorders the test owns and an engine whose
+// main source runs at 1280 x 720 BGRA.
+class CorvaneRecordingTest : public CorvaneDialogTest {
+protected:
+    void SetUp() override {
+        CorvaneDialogTest::SetUp();
+        TDlgOptions options;
+        options.listDevices = [](TDShowDeviceList* list) { ListDevices(list, {"Desk"}, {}); };
+        options.createRecorder = [this] {
+            TCountingRecorder& made = m_recorders.emplace_back(&m_journal, "made");
+            made.openResult = m_nOpenResult;
+            return &made;
+        };
+        options.releaseRecorder = &TCountingRecorder::KeepForTest;
+        ASSERT_TRUE(MakeDialog(true, options).OnInitDialog());
+        QCoreApplication::removePostedEvents(m_pDialog.get(), TDispatchEvent::kType);
+        TCapOpenParam running;
+        running.outWidth = 1280;
+        running.outHeight = 720;
+        running.outFormat = AV_PIX_FMT_BGRA;
+        running.outFrameRate = 30;
+        m_pBinding->engine.opened.push_back(running);
+        m_pBinding->engine.state = 2;
+        WriteRecord(0, 9, 50, kFileExtMp4 | kFileExtFlv);
+        const std::u16string_view none[kRtmpTargets] = {u"", u"", u""};
+        WriteRtmp(1, none, none);
+    }
+    // The dialog closes its recorders, which the test owns.
+    void TearDown() override { m_pDialog.reset(); }
+
+    template <typename T>
+    T* Control(int id) {
+        return m_pDialog->findChild<T*>(QString::number(id));
+    }
+    void Click(int id) {
+        Control<QAbstractButton>(id)->click();
+        RunPosted();
+    }
+
+    std::deque<TCountingRecorder> m_recorders;
+    int32_t m_nOpenResult = 0;
+};
+
+TEST_F(CorvaneRecordingTest, RecordingWritesEveryChosenFileTypeUnderOneBaseName) {
+    Click(1079);
+    ASSERT_EQ(m_recorders.size(), 1u);
+    const TCountingRecorder& made = m_recorders.front();
+    EXPECT_EQ(Control<QPushButton>(1079)->text(), QString::fromUtf8("停止"));
+    EXPECT_EQ(made.params.videoCodecId, kVideoCodecH264);
+    EXPECT_EQ(made.params.videoBitRate, 2097152) << "an index past the table records at index 2";
+    EXPECT_EQ(made.params.gop, 50);
+    ASSERT_EQ(made.outputs.size(), 2u);
+    const std::string base = made.outputs[0].substr(0, made.outputs[0].size() - 4);
+    EXPECT_NE(base.find("/TRec_"), std::string::npos);
+    EXPECT_EQ(made.outputs[0], base + ".mp4");
+    EXPECT_EQ(made.outputs[1], base + ".flv");
+
+    Click(1079);
+    EXPECT_TRUE(made.closed);
+    EXPECT_EQ(Control<QPushButton>(1079)->text(), QString::fromUtf8("录制"));
+    EXPECT_TRUE(Control<QPushButton>(1087)->isEnabled());
+}
+
+TEST_F(CorvaneRecordingTest, SettingsStayClosedWhileARecorderRunsWhateverTheCameraState) {
+    Click(1079);
+    PostDispatch(m_pDialog.get(), kCameraInUse, 1);
+    PostDispatch(m_pDialog.get(), kCameraInUse, 0);
+    RunPosted();
+    EXPECT_FALSE(Control<QPushButton>(1087)->isEnabled());
+    Click(1079);
+    EXPECT_TRUE(Control<QPushButton>(1087)->isEnabled());
+}
+
+TEST_F(CorvaneRecordingTest, RecorderTakesOnlyPicturesOfTheSizeItWasOpenedFor) {
+    Click(1079);
+    AVFrame* small = MakePicture(64, 36);
+    AVFrame* fitting = MakePicture(1280, 720);
+    m_pBinding->Deliver(small, 0);
+    m_pBinding->Deliver(fitting, 0);
+    EXPECT_EQ(m_recorders.front().videoPushes, 1);
+    av_frame_free(&small);
+    av_frame_free(&fitting);
+}
+
+struct TFailedStart {
+    int control;
+    size_t outputs;
+};
+
+class CorvaneFailedRecorderTest : public CorvaneRecordingTest,
+                                  public ::testing::WithParamInterface<TFailedStart> {};
+
+// With the main source stopped a recording has no video and no file; the
+// push keeps its three addresses, empty here. A refused Open is undone.
+TEST_P(CorvaneFailedRecorderTest, RefusedOpenShowsTheTrailAndReturnsToOff) {
+    m_pBinding->engine.state = 0;
+    m_nOpenResult = 1;
+    const std::deque<TCountingRecorder>& made = m_recorders;
+    Click(GetParam().control);
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made.front().params.videoCodecId, 0);
+    EXPECT_EQ(made.front().outputs.size(), GetParam().outputs);
+    for (const std::string& output : made.front().outputs) EXPECT_EQ(output, "");
+    EXPECT_TRUE(made.front().closed);
+    ASSERT_EQ(m_prompts.texts.size(), 1u);
+    EXPECT_EQ(m_prompts.texts[0].rfind("Start Record error", 0), 0u);
+    EXPECT_EQ(Control<QPushButton>(1079)->text(), QString::fromUtf8("录制"));
+    EXPECT_FALSE(Control<QCheckBox>(3018)->isChecked());
+    EXPECT_TRUE(Control<QPushButton>(1087)->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Recorders, CorvaneFailedRecorderTest,
+                         ::testing::Values(TFailedStart{1079, 0}, TFailedStart{3018, 3}),
+                         [](const auto& info) { return info.param.control == 1079 ? "File" : "Push"; });
 
 class EngineBindingTest : public ::testing::TestWithParam<const char*> {};
 

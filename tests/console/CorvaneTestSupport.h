@@ -14,6 +14,7 @@ extern "C" {
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,7 @@ extern "C" {
 #include "console/TEngineBinding.h"
 #include "console/TPrompts.h"
 #include "console/media/IRecord.h"
+#include "console/media/RecordParams.h"
 
 namespace corvane::test {
 
@@ -74,6 +76,7 @@ public:
     explicit TFakeEngine(TJournal& journal) : m_journal(journal) {}
 
     int openResult = 0;
+    int state = 0;  // what GetState answers
     std::vector<std::string> screens{"screen"};
     unsigned primary = 0;
     std::vector<TCapOpenParam> opened;
@@ -91,7 +94,7 @@ public:
     int Stop() override { return 0; }
     int GetState(TCapOpenParam** out) override {
         if (out != nullptr) *out = opened.empty() ? nullptr : &opened.back();
-        return 0;
+        return state;
     }
     int ListScreens(std::string* names, unsigned* primaryOut, int max) override {
         const int count = std::min<int>(max, static_cast<int>(screens.size()));
@@ -186,6 +189,15 @@ public:
         texts.push_back(start);
         return {};
     }
+    // Answers in order; a missing answer is a cancel.
+    std::vector<std::optional<std::string>> answers;
+    std::optional<std::string> AskText(const std::string& question) override {
+        texts.push_back(question);
+        if (answers.empty()) return std::nullopt;
+        std::optional<std::string> answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    }
 };
 
 // Counts pushes; a push after Close is a fault the test reports.
@@ -195,8 +207,15 @@ public:
 
     std::atomic<int64_t> videoPushes{0}, audioPushes{0}, pushesAfterClose{0};
     std::atomic<bool> closed{false};
+    int32_t openResult = 0;
+    std::vector<std::string> outputs;
+    console::RecordParams params{};
 
-    int32_t Open(const char* const*, int, const console::RecordParams*) override { return 0; }
+    int32_t Open(const char* const* names, int count, const console::RecordParams* given) override {
+        outputs.assign(names, names + count);
+        params = *given;
+        return openResult;
+    }
     int32_t PushVideo(AVFrame*) override {
         if (closed) ++pushesAfterClose;
         ++videoPushes;

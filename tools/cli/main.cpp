@@ -34,6 +34,7 @@ extern "C" {
 #include "console/media/TEnumDShowDevices.h"
 #include "console/media/TRecord.h"
 #include "console/media/TRecorderSlot.h"
+#include "console/media/TVideoRestamp.h"
 #include "console/services/SettingsStore.h"
 #include "engine/ICapMattEngine.h"
 #include "tools/cli/TAudioFeeder.h"
@@ -53,26 +54,6 @@ using console::TRecord;
 constexpr int kRunningState = 2;
 constexpr int kStartWaitMs = 10000;
 
-constexpr AVRational kMicroseconds{1, 1000000};
-
-// A stream record of time base 1/1,000,000 for frames stamped on the
-// monotonic clock; its start time is set once, by the first frame.
-class TMonotonicStream {
-public:
-    TMonotonicStream() : m_pContext(avformat_alloc_context()) {
-        m_pStream = m_pContext != nullptr ? avformat_new_stream(m_pContext, nullptr) : nullptr;
-        if (m_pStream != nullptr) m_pStream->time_base = kMicroseconds;
-    }
-    ~TMonotonicStream() { avformat_free_context(m_pContext); }
-    TMonotonicStream(const TMonotonicStream&) = delete;
-    TMonotonicStream& operator=(const TMonotonicStream&) = delete;
-    AVStream* Get() const { return m_pStream; }
-
-private:
-    AVFormatContext* m_pContext;
-    AVStream* m_pStream;
-};
-
 // What the engine's output thread and the audio thread share with main.
 struct TSession {
     console::TRecorderSlots recorders;
@@ -85,7 +66,7 @@ struct TSession {
     // arrival time (pkt_duration) through this record, the clock the captor
     // stamps audio on. Touched by the engine's output thread only.
     bool restampVideo = false;
-    TMonotonicStream videoStream;
+    console::TVideoRestamp videoRestamp;
     TAudioTally audio;
 };
 
@@ -108,19 +89,7 @@ long OnFrame(unsigned char* bytes, void* user, int /*cameraInUse*/) {
     if (previous >= 0 && frame->pkt_size > previous + 1) session->engineDrops += frame->pkt_size - previous - 1;
     int64_t unset = 0;
     session->captorStartUs.compare_exchange_strong(unset, frame->pkt_duration - PtsUs(frame));
-    if (!session->restampVideo || session->videoStream.Get() == nullptr) {
-        session->recorders.PushVideo(frame);
-        return 0;
-    }
-    AVStream* stream = session->videoStream.Get();
-    if (stream->start_time == AV_NOPTS_VALUE) stream->start_time = frame->pkt_duration;
-    const int64_t pts = frame->pts;
-    void* opaque = frame->opaque;
-    frame->pts = frame->pkt_duration;
-    frame->opaque = stream;
-    session->recorders.PushVideo(frame);
-    frame->pts = pts;
-    frame->opaque = opaque;
+    session->videoRestamp.Push(session->recorders, frame, session->restampVideo);
     return 0;
 }
 

@@ -42,6 +42,7 @@ public:
     }
     std::string ChooseOpenFile(const std::string&) override { return {}; }
     std::string ChooseFolder(const std::string&) override { return {}; }
+    std::optional<std::string> AskText(const std::string&) override { return std::nullopt; }
 };
 
 // Fewer colours keep the committed picture small; the controls' flat colours
