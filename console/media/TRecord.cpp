@@ -366,7 +366,9 @@ int32_t TRecord::PushAudio(AVFrame* frame) {
         m_counters.NoteQueueDepth(m_counters.audioQueueMax, m_pAudioQueue->Count());
     else
         m_counters.CountAudioDrop(EDropCause::kQueueFull);
-    if (!m_VEnc) m_worker.Wake();
+    // Sound wakes the worker too: left for the next picture, it waited up to
+    // a frame interval and that picture's encoding before its own turn.
+    m_worker.Wake();
     m_bAudioBusy = 0;
     return 0;
 }
