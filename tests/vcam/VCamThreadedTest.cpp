@@ -73,6 +73,9 @@ TEST(VCamThreadedTest, ResetFromAnotherThreadWaitsForTheWriteUnderWay) {
     writer.SetSleepForTesting(&NoSleep);
     TBlockView view;
     ASSERT_EQ(view.Open(names.mapping), 0);
+    // Slots are stamped before the first frame: the writer may finish all
+    // its frames before the loop below resets even once.
+    writer.Reset(200, 50, kBgra);
 
     std::atomic<bool> done{false};
     std::thread output([&] {
