@@ -1,5 +1,6 @@
 #include "tools/cli/TCliAudio.h"
 
+#include <algorithm>
 #include <vector>
 
 extern "C" {
@@ -43,30 +44,45 @@ std::string ListedAudioInput(const std::string& name) {
 }
 
 void TAudioTally::Note(const AVFrame* frame, int64_t arrivalUs) {
-    if (m_nFrames.fetch_add(1, std::memory_order_relaxed) == 0) {
-        m_nFirstSamples.store(frame->nb_samples, std::memory_order_relaxed);
-        m_nFirstArrivalUs.store(arrivalUs, std::memory_order_relaxed);
-        m_nRate.store(frame->sample_rate, std::memory_order_relaxed);
+    if (frame->sample_rate <= 0) return;
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_nFrames++ == 0) {
+        m_nRate = frame->sample_rate;
+        m_nFirstArrivalUs = arrivalUs;
     }
-    m_nSamples.fetch_add(frame->nb_samples, std::memory_order_relaxed);
-    m_nLastArrivalUs.store(arrivalUs, std::memory_order_relaxed);
+    m_nSamples += frame->nb_samples;
+    m_nLastArrivalUs = arrivalUs;
+    const int64_t lagUs = (arrivalUs - m_nFirstArrivalUs) - m_nSamples * 1000000 / m_nRate;
+    // Jitter may put a frame behind the window its predecessor opened.
+    const int64_t window = std::max(m_nWindow, (arrivalUs - m_nFirstArrivalUs) / kWindowUs);
+    if (m_nFrames == 1 || window > m_nWindow) {
+        if (m_nFrames > 1) m_nWindowMinLagUs[0] = window == m_nWindow + 1 ? m_nWindowMinLagUs[1] : lagUs;
+        m_nWindow = window;
+        m_nWindowMinLagUs[1] = lagUs;
+    }
+    m_nWindowMinLagUs[1] = std::min(m_nWindowMinLagUs[1], lagUs);
+    if (m_nWindow == 0) m_nFirstWindowMinLagUs = m_nWindowMinLagUs[1];
+}
+
+int64_t TAudioTally::Frames() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_nFrames;
 }
 
 void TAudioTally::Print(const char* label, std::FILE* out) const {
-    const int rate = m_nRate.load(std::memory_order_relaxed);
-    const int64_t frames = Frames();
-    const int64_t samples = m_nSamples.load(std::memory_order_relaxed);
-    if (frames == 0 || rate <= 0) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_nFrames == 0) {
         std::fprintf(out, "%s audio: frames 0\n", label);
         return;
     }
-    // The first frame's samples were captured before it arrived.
-    const double elapsed = static_cast<double>(m_nLastArrivalUs.load(std::memory_order_relaxed) -
-                                               m_nFirstArrivalUs.load(std::memory_order_relaxed)) / 1e6 +
-                           static_cast<double>(m_nFirstSamples.load(std::memory_order_relaxed)) / rate;
-    const double beyondMs = (static_cast<double>(samples) / rate - elapsed) * 1000.0;
+    // The latest window may hold a few frames only: the one before it counts too.
+    const int64_t latestMinLagUs =
+        m_nWindow == 0 ? m_nWindowMinLagUs[1] : std::min(m_nWindowMinLagUs[0], m_nWindowMinLagUs[1]);
+    const double beyondMs = static_cast<double>(m_nFirstWindowMinLagUs - latestMinLagUs) / 1000.0;
+    const double elapsed = static_cast<double>(m_nLastArrivalUs - m_nFirstArrivalUs) / 1e6;
     std::fprintf(out, "%s audio: frames %lld samples %lld over %.3f s at %d Hz: %+.1f ms\n", label,
-                 static_cast<long long>(frames), static_cast<long long>(samples), elapsed, rate, beyondMs);
+                 static_cast<long long>(m_nFrames), static_cast<long long>(m_nSamples), elapsed, m_nRate,
+                 beyondMs);
 }
 
 }  // namespace corvane::cli
