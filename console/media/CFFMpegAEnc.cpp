@@ -1,5 +1,7 @@
 #include "console/media/CFFMpegAEnc.h"
 
+#include <vector>
+
 #include "common/ErrorTrail.h"
 #include "console/media/MediaCodes.h"
 
@@ -79,6 +81,19 @@ int CFFMpegAEnc::SendFrame(const int16_t* interleaved, int frameSize) {
     return ret;
 }
 
+// The samples held short of a whole frame when the stream ends: as a short
+// last frame where the encoder takes one, else padded with silence.
+void CFFMpegAEnc::SendRemainder(int held, int frameSize) {
+    if (held <= 0) return;
+    int size = held;
+    if ((m_pCodecCtx->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) == 0) {
+        const std::vector<unsigned char> silence(static_cast<size_t>(frameSize - held) * m_nFrameBytes);
+        m_carry.Append(silence.data(), static_cast<int>(silence.size()));
+        size = frameSize;
+    }
+    SendFrame(reinterpret_cast<const int16_t*>(m_carry.Data()), size);
+}
+
 int CFFMpegAEnc::Encode(const int16_t* samples, int available, int* consumed, AVPacket** out) {
     *consumed = 0;
     *out = nullptr;
@@ -101,7 +116,10 @@ int CFFMpegAEnc::Encode(const int16_t* samples, int available, int* consumed, AV
             available -= need;
         }
         if (!m_bFlushing) {
-            if (frame == nullptr) m_bFlushing = true;
+            if (frame == nullptr) {
+                m_bFlushing = true;
+                SendRemainder(held, frameSize);
+            }
             const int ret = SendFrame(frame, frameSize);
             m_carry.Clear();
             if (ret == AVERROR(EAGAIN)) return kResultAgain;
@@ -117,7 +135,7 @@ int CFFMpegAEnc::Encode(const int16_t* samples, int available, int* consumed, AV
     if (ret == AVERROR(EAGAIN)) return kResultAgain;
     if (ret < 0) return ret;
     if (m_pPacket->size == 0) return kResultAgain;
-    m_pPacket->duration = frameSize;
+    if (m_pPacket->duration <= 0) m_pPacket->duration = frameSize;
     *out = m_pPacket;
     return 0;
 }

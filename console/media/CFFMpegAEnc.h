@@ -37,6 +37,7 @@ public:
 
 private:
     int SendFrame(const int16_t* interleaved, int frameSize);
+    void SendRemainder(int held, int frameSize);
 
     int32_t m_nFrameBytes = 0;  // channels x 2
     AVCodecContext* m_pCodecCtx = nullptr;

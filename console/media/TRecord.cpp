@@ -141,6 +141,8 @@ int32_t TRecord::Open(const char* const* outputs, int nOutCnt, const RecordParam
     }
     m_params = *params;
     m_startUs = 0;
+    m_bEnding = false;
+    m_nAudioSamplesFed = 0;
     m_bVideoWarm = false;
     m_bVideoBusy = m_bAudioBusy = 0;
     m_nPushFrameCnt = m_nPopFrameCnt = 0;
@@ -245,6 +247,8 @@ void TRecord::Close() {
     m_bVideoOpen = 0;
     m_bAudioOpen = 0;
     while (m_bVideoBusy || m_bAudioBusy) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // No picture comes after the last one queued: the sound ends with it.
+    m_bEnding = true;
     m_worker.Stop();
     if (m_pVideoQueue) m_pVideoQueue->Clear();
     if (m_pAudioQueue) m_pAudioQueue->Clear();
@@ -452,11 +456,21 @@ bool TRecord::EncodeQueuedVideoFrame() {
     return true;
 }
 
+// While the recorder ends with pictures recorded, the samples that would
+// outlast the last picture; no limit otherwise.
+int64_t TRecord::AudioSamplesLeft() const {
+    if (!m_bEnding || !m_VEnc || m_nLastVideoUs == INT64_MIN || m_params.fps <= 0) return INT64_MAX;
+    const int64_t videoEndUs = m_nLastVideoUs + 1000000 / m_params.fps;
+    return std::max<int64_t>(0, av_rescale(videoEndUs, m_params.sampleRate, 1000000) - m_nAudioSamplesFed);
+}
+
 void TRecord::EncodeQueuedAudio() {
     while (AVFrame* frame = m_pAudioQueue ? m_pAudioQueue->Front() : nullptr) {
         int count = 0;
         if (const int16_t* samples = ToS16(frame, &count)) {
             m_counters.AddAudioLatency(static_cast<double>(av_gettime_relative() - frame->pts) / 1000.0);
+            count = static_cast<int>(std::min<int64_t>(count, AudioSamplesLeft()));
+            m_nAudioSamplesFed += count;
             FeedAudio(samples, count);
             m_counters.audioEncoded.fetch_add(1, std::memory_order_relaxed);
         } else {

@@ -89,6 +89,7 @@ private:
     void OpenOutputs(const char* const* outputs, int nOutCnt);
     bool EncodeQueuedVideoFrame();
     void EncodeQueuedAudio();
+    int64_t AudioSamplesLeft() const;
     const AVFrame* ToEncoderPicture(const AVFrame* frame);
     void FeedAudio(const int16_t* samples, int count);
     const int16_t* ToS16(const AVFrame* frame, int* count);
@@ -127,6 +128,8 @@ private:
     // Producer-side state: the video thread's and the audio thread's own.
     TMediaClock m_videoClock, m_audioClock;
     int64_t m_nLastVideoUs = INT64_MIN;
+    std::atomic<bool> m_bEnding{false};  // Close has stopped the producers
+    int64_t m_nAudioSamplesFed = 0;       // the worker's, per channel
     std::atomic<int64_t> m_nQueuedBytes{0};
 
     // Worker-side state.

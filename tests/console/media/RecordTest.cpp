@@ -174,10 +174,11 @@ TEST(RecordTest, VideoOnTheMonotonicClockWithAudioOnTheWallClock) {
     EXPECT_NEAR(info.streams[0].durationSec, info.streams[1].durationSec, 0.2);
 }
 
-// An MP4 begins with video and sound together: the first video frame kept
-// stands at the start the audio fixed, and the AAC encoder's priming frame
-// lies before it, where the edit list hides it.
-TEST(RecordTest, Mp4StartsPictureAndSoundTogether) {
+// An MP4 begins and ends with video and sound together: the first video
+// frame kept stands at the start the audio fixed, the AAC encoder's priming
+// frame lies before it, where the edit list hides it, and sound captured
+// after the last picture is left out.
+TEST(RecordTest, Mp4StartsAndEndsPictureAndSoundTogether) {
     TTempFolder folder;
     auto recorder = MakeRecorder(folder);
     TStreamRecord video({1, 1000000}, 0);
@@ -188,14 +189,16 @@ TEST(RecordTest, Mp4StartsPictureAndSoundTogether) {
     const int64_t warm = TRecord::kWarmUpUs;
     PushVideo(*recorder, video.Get(), 1, warm);
     // Captured sound arrives a little after it was stamped.
-    PushAudio(*recorder, audio.Get(), warm - 20000, 2000000);
+    PushAudio(*recorder, audio.Get(), warm - 20000, 2500000);
     PushVideo(*recorder, video.Get(), 59, warm + kFrameUs);
     recorder->Close();
     const auto info = ReadBack(folder / "s.mp4");
     ASSERT_EQ(info.streams.size(), 2u);
     EXPECT_NEAR(info.streams[0].firstPtsSec, 0.0, 0.001);
     EXPECT_NEAR(info.streams[1].firstPtsSec, -1024 / 48000.0, 0.001);
-    EXPECT_NEAR(info.streams[0].durationSec, info.streams[1].durationSec, 0.05);
+    const double videoEnd = info.streams[0].firstPtsSec + info.streams[0].durationSec;
+    const double audioEnd = info.streams[1].firstPtsSec + info.streams[1].durationSec;
+    EXPECT_NEAR(videoEnd, audioEnd, 1024 / 48000.0);
 }
 
 // References to one large picture count as the memory they would hold: past
