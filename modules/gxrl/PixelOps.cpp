@@ -3,16 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
-// The dispatched row kernels have internal linkage: the resolvers of
-// external ones would be exported whatever the visibility.
-// The clones' resolvers run while the loader relocates a program that links
-// these kernels statically, before the thread sanitizer's runtime is up, and
-// its instrumentation crashes them there: such builds keep the default.
-#if defined(__SANITIZE_THREAD__)
-#define GXRL_VECTOR_CLONES
-#else
-#define GXRL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
+#include "modules/gxrl/VectorClones.h"
 
 namespace gxrl {
 
