@@ -30,6 +30,7 @@ extern "C" {
 #include "console/CPreviewDlg.h"
 #include "console/CRoriDaziZevoDlg.h"
 #include "console/DispatchEvent.h"
+#include "console/LayoutEditor.h"
 #include "console/OpenParams.h"
 #include "console/TEngineBinding.h"
 #include "console/TTemplateButton.h"
@@ -527,6 +528,11 @@ TEST_F(CorvaneControlsTest, RenameFromTheMenuOfACustomSlotOnly) {
 
 class CorvaneTemplatesTest : public CorvaneControlsTest {
 protected:
+    // As if the first open had configured a 1920 x 1080 picture.
+    void SetUp() override {
+        CorvaneControlsTest::SetUp();
+        m_pDialog->Editor().SetReferenceSize(1920, 1080);
+    }
     void Post(int code, int64_t argument) {
         PostDispatch(m_pDialog.get(), code, argument);
         RunPosted();
