@@ -779,6 +779,61 @@ INSTANTIATE_TEST_SUITE_P(
                       THoverZone{{527, 200}, Qt::ShiftModifier, 0, LayoutEditor::kRight, Qt::CrossCursor},
                       THoverZone{{900, 500}, Qt::ControlModifier, -1, LayoutEditor::kMove, Qt::CrossCursor}));
 
+TCapLayout OneLayerLayout(int width, int height, int layers) {
+    TCapLayout layout{};
+    for (TCapLayer& layer : layout.layers) layer.Id = TCapLayer::kUnused;
+    layout.LayerCnt = layers;
+    layout.MaxWidth = width;
+    layout.MaxHeight = height;
+    layout.layers[0] = {TCapLayer::kPresenter, 3, 0, {{100, 100}, {1919, 100}, {1919, 1079}, {100, 1079}}};
+    return layout;
+}
+
+struct TRescale {
+    const char* name;
+    int maxWidth, layers, referenceWidth, referenceHeight;
+    int left, right, expectedMaxWidth;
+};
+
+class LayoutRescaleTest : public ::testing::TestWithParam<TRescale> {};
+
+TEST_P(LayoutRescaleTest, TakenLayoutFollowsTheReferenceSize) {
+    const TRescale& c = GetParam();
+    LayoutEditor editor;
+    editor.SetReferenceSize(c.referenceWidth, c.referenceHeight);
+    editor.TakeLayout(OneLayerLayout(c.maxWidth, 1080, c.layers));
+    EXPECT_EQ(editor.CurrentLayout().layers[0].Position[0].x, c.left);
+    EXPECT_EQ(editor.CurrentLayout().layers[0].Position[2].x, c.right);
+    EXPECT_EQ(editor.CurrentLayout().MaxWidth, c.expectedMaxWidth);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, LayoutRescaleTest,
+    ::testing::Values(TRescale{"Rescaled", 1920, 1, 1280, 720, 67, 1279, 1280},
+                      TRescale{"SameSize", 1920, 1, 1920, 1080, 100, 1919, 1920},
+                      TRescale{"NoLayers", 1920, 0, 1280, 720, 100, 1919, 1920},
+                      TRescale{"LayoutBelowTwo", 1, 1, 1280, 720, 100, 1919, 1},
+                      TRescale{"ReferenceBelowTwoIgnored", 1920, 1, 1, 1, 53, 1023, 1024}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LayoutEditorTest, EmptyRectanglesAndAnEmptySurfaceAreNotHit) {
+    corvane::test::OffscreenApp();
+    QWidget surface;
+    surface.resize(192, 108);
+    LayoutEditor editor;
+    editor.Attach(&surface);
+    editor.SetReferenceSize(1920, 1080);
+    TCapLayout layout = OneLayerLayout(1920, 1080, 2);
+    layout.layers[1] = layout.layers[0];
+    std::swap(layout.layers[0].Position[0], layout.layers[0].Position[2]);  // inverted
+    editor.TakeLayout(layout);
+    editor.Hover({100, 50});
+    EXPECT_EQ(editor.Selected(), 1);
+    surface.resize(0, 0);
+    editor.Hover({0, 0});
+    EXPECT_EQ(editor.Selected(), -1);
+}
+
 // The dialog after start-up with recorders the test owns and an engine whose
 // main source runs at 1280 x 720 BGRA.
 class CorvaneRecordingTest : public CorvaneDialogTest {
