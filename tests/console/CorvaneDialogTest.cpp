@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
@@ -28,6 +29,7 @@ extern "C" {
 }
 
 #include "common/ErrorTrail.h"
+#include "console/CDlgInputTplName.h"
 #include "console/CPreviewDlg.h"
 #include "console/CRoriDaziZevoDlg.h"
 #include "console/DispatchEvent.h"
@@ -833,6 +835,37 @@ TEST(LayoutEditorTest, EmptyRectanglesAndAnEmptySurfaceAreNotHit) {
     editor.Hover({0, 0});
     EXPECT_EQ(editor.Selected(), -1);
 }
+
+struct TNameCase {
+    const char* name;
+    const char* text;
+    bool accepted;
+};
+
+class TemplateNameDialogTest : public ::testing::TestWithParam<TNameCase> {};
+
+TEST_P(TemplateNameDialogTest, NameMustFitEightGbkBytes) {
+    corvane::test::OffscreenApp();
+    std::vector<std::string> messages;
+    CDlgInputTplName dialog(nullptr, [&messages](const std::string& text) { messages.push_back(text); });
+    dialog.show();
+    dialog.findChild<QLineEdit*>(QStringLiteral("3045"))->setText(QString::fromUtf8(GetParam().text));
+    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("1")), Qt::LeftButton);
+    EXPECT_EQ(dialog.isVisible(), !GetParam().accepted);
+    if (GetParam().accepted) {
+        EXPECT_TRUE(messages.empty());
+        EXPECT_EQ(dialog.Name(), QString::fromUtf8(GetParam().text).trimmed().toStdString());
+    } else {
+        EXPECT_EQ(messages, std::vector<std::string>{"名称限定在四个汉字或8个英文字符"});
+        EXPECT_EQ(dialog.Name(), "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, TemplateNameDialogTest,
+                         ::testing::Values(TNameCase{"SixBytes", " 讲台12 ", true},
+                                           TNameCase{"TenBytes", "一二三四五", false},
+                                           TNameCase{"NoGbkForm", "讲\xF0\x9F\x98\x80", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The dialog after start-up with recorders the test owns and an engine whose
 // main source runs at 1280 x 720 BGRA.
