@@ -32,6 +32,7 @@ extern "C" {
 #include "common/Utf.h"
 #include "console/CPreviewDlg.h"
 #include "console/DispatchEvent.h"
+#include "console/LayoutEditor.h"
 #include "console/OpenParams.h"
 #include "console/StartProgress.h"
 #include "console/TDebugValueBox.h"
@@ -347,6 +348,11 @@ void CRoriDaziZevoDlg::InitControls() {
     m_nTemplateIndex = 0;
     setWindowTitle(QString::fromLatin1(kCaption));
     m_pPreview = new CPreviewDlg(this);
+    m_pLayoutEditor = new LayoutEditor(this);
+    m_pLayoutEditor->Attach(m_pPreview);
+    m_pLayoutEditor->SetLayoutChanged([this](const TCapLayout& layout) {
+        OnDispatchMsg(kLayoutChanged, reinterpret_cast<int64_t>(&layout));
+    });
     m_options.listDevices(m_pDevices.get());
     FillDeviceLists();
     FillParamSliders();
@@ -405,8 +411,8 @@ void CRoriDaziZevoDlg::ApplyScreenTint() {
 
 void CRoriDaziZevoDlg::ApplyHidePresenter() {
     ICapMattEngine* engine = m_pEngine.load();
-    if (engine == nullptr || m_pPreview == nullptr) return;
-    TCapLayout& layout = m_pPreview->CurrentLayout();
+    if (engine == nullptr || m_pLayoutEditor == nullptr) return;
+    TCapLayout& layout = Editor().CurrentLayout();
     for (TCapLayer& layer : layout.layers) {
         if (layer.Id != TCapLayer::kPresenter) continue;
         if (m_pHidePresenter->isChecked())
@@ -415,7 +421,7 @@ void CRoriDaziZevoDlg::ApplyHidePresenter() {
             layer.Flag |= TCapLayer::kFlagEnabled;
         break;
     }
-    engine->SetLayout(&layout);
+    PassLayoutOn();
 }
 
 void CRoriDaziZevoDlg::SwitchProcessFlag(QCheckBox* box, int flag) {
@@ -520,8 +526,7 @@ void CRoriDaziZevoDlg::LoadTemplateButtons() {
 void CRoriDaziZevoDlg::ApplyTemplate(int slot) {
     TCapLayout layout = EmptyLayout();
     if (LoadTemplate(&layout, slot, true) != 1) layout = DefaultTemplate(slot);
-    m_pPreview->SetLayout(layout);
-    m_pEngine.load()->SetLayout(&m_pPreview->CurrentLayout());
+    TakeLayout(layout);
     m_nTemplateIndex = slot;
     MarkCurrentTemplate();
     m_bLayoutApplied = true;
@@ -559,6 +564,9 @@ void CRoriDaziZevoDlg::OnDispatchMsg(int code, int64_t argument) {
         case kSecondInstance:
         case kShowWindows:
             ShowWindows();
+            break;
+        case kLayoutChanged:
+            OnLayoutChanged(reinterpret_cast<const TCapLayout*>(argument));
             break;
         case kCameraInUse:
             m_nLastCameraInUse = static_cast<int>(argument);
@@ -616,7 +624,8 @@ bool CRoriDaziZevoDlg::RestartVideo() {
         StoreName(param.sources[0].name, "VideoDevName");
         m_pPreview->Configure(std::max(param.outWidth, param.outHeight), std::min(param.outWidth, param.outHeight),
                               param.outFormat == 3 ? 28 : param.outFormat);
-        engine->SetLayout(&m_pPreview->CurrentLayout());
+        Editor().SetReferenceSize(std::max(param.outWidth, param.outHeight), std::min(param.outWidth, param.outHeight));
+        PassLayoutOn();
         for (int i = 0; i < std::min<int>(m_pParams->count, kParamSliders); ++i) {
             if (m_pSliders[i]->isEnabled()) engine->SetParam(m_pSliders[i]->value(), i);
         }
@@ -694,10 +703,9 @@ std::string CRoriDaziZevoDlg::AskTemplateName() {
 
 void CRoriDaziZevoDlg::SelectTemplate(int slot) {
     ICapMattEngine* engine = m_pEngine.load();
-    if (engine == nullptr || m_pPreview == nullptr) return;
+    if (engine == nullptr || m_pLayoutEditor == nullptr) return;
     TCapLayout layout = LoadSlot(slot, true);
-    m_pPreview->SetLayout(layout);
-    engine->SetLayout(&m_pPreview->CurrentLayout());
+    TakeLayout(layout);
     m_pTemplateButtons[slot]->setText(LayoutName(layout));
     m_nTemplateIndex = slot;
     MarkCurrentTemplate();
@@ -710,13 +718,13 @@ void CRoriDaziZevoDlg::SelectTemplate(int slot) {
 }
 
 void CRoriDaziZevoDlg::SaveLayout() {
-    if (m_pPreview == nullptr) return;
-    if (m_pPreview->CurrentLayout().BuildIn != 0) {
+    if (m_pLayoutEditor == nullptr) return;
+    if (Editor().CurrentLayout().BuildIn != 0) {
         m_prompts.ShowBox("内置模板不可修改");
         return;
     }
     if (HasDefaultName(m_nTemplateIndex)) RenameTemplate(m_nTemplateIndex);
-    TCapLayout& layout = m_pPreview->CurrentLayout();
+    TCapLayout& layout = Editor().CurrentLayout();
     SetLayoutName(&layout, m_pTemplateButtons[m_nTemplateIndex]->text());
     SaveTemplate(layout, m_nTemplateIndex);
 }
@@ -724,7 +732,7 @@ void CRoriDaziZevoDlg::SaveLayout() {
 // A slot still under its default name gets a name first; cancelling the
 // question ends the action with nothing stored.
 void CRoriDaziZevoDlg::SaveLayoutAs(int slot) {
-    if (m_pPreview == nullptr) return;
+    if (m_pLayoutEditor == nullptr) return;
     TCapLayout record = LoadSlot(slot, false);
     if (record.BuildIn != 0) {
         m_prompts.ShowBox("不能修改系统内置模板");
@@ -739,7 +747,7 @@ void CRoriDaziZevoDlg::SaveLayoutAs(int slot) {
         }
         SetLayoutName(&record, QString::fromStdString(*name));
     }
-    const TCapLayout& current = m_pPreview->CurrentLayout();
+    const TCapLayout& current = Editor().CurrentLayout();
     record.MaxWidth = current.MaxWidth;
     record.MaxHeight = current.MaxHeight;
     record.LayerCnt = current.LayerCnt;
@@ -769,7 +777,7 @@ void CRoriDaziZevoDlg::RenameTemplate(int slot) {
 
 void CRoriDaziZevoDlg::ResetLayout() {
     ICapMattEngine* engine = m_pEngine.load();
-    if (engine == nullptr || m_pPreview == nullptr) return;
+    if (engine == nullptr || m_pLayoutEditor == nullptr) return;
     const int slot = m_nTemplateIndex;
     TCapLayout layout = EmptyLayout();
     if (slot < kBuiltInSlots) {
@@ -781,8 +789,27 @@ void CRoriDaziZevoDlg::ResetLayout() {
     }
     m_pTemplateButtons[slot]->setText(LayoutName(layout));
     SaveTemplate(layout, slot);
-    m_pPreview->SetLayout(layout);
-    engine->SetLayout(&m_pPreview->CurrentLayout());
+    TakeLayout(layout);
+}
+
+// The editor reports every accepted drag and wheel step here, synchronously.
+void CRoriDaziZevoDlg::OnLayoutChanged(const TCapLayout* layout) {
+    ICapMattEngine* engine = m_pEngine.load();
+    if (layout == nullptr || engine == nullptr) return;
+    TCapLayout copy = *layout;
+    engine->SetLayout(&copy);
+    if (m_pPreview != nullptr) m_pPreview->SetLayout(copy);
+}
+
+void CRoriDaziZevoDlg::TakeLayout(const TCapLayout& layout) {
+    Editor().TakeLayout(layout);
+    PassLayoutOn();
+}
+
+void CRoriDaziZevoDlg::PassLayoutOn() {
+    TCapLayout& layout = Editor().CurrentLayout();
+    if (m_pPreview != nullptr) m_pPreview->SetLayout(layout);
+    if (ICapMattEngine* engine = m_pEngine.load()) engine->SetLayout(&layout);
 }
 
 // A new output size must never reach a running recorder, so the settings
@@ -920,8 +947,8 @@ void CRoriDaziZevoDlg::RequestClose() {
 
 void CRoriDaziZevoDlg::OnCancel() {
     if (m_bClosing.exchange(true)) return;
-    if (m_bLayoutApplied && m_pPreview != nullptr && m_pPreview->CurrentLayout().BuildIn == 0)
-        SaveTemplate(m_pPreview->CurrentLayout(), m_nTemplateIndex);
+    if (m_bLayoutApplied && m_pLayoutEditor != nullptr && Editor().CurrentLayout().BuildIn == 0)
+        SaveTemplate(Editor().CurrentLayout(), m_nTemplateIndex);
     // The live recorder's outputs may be files too: both are finished.
     m_recorders.file.Close();
     m_recorders.live.Close();

@@ -28,6 +28,7 @@ namespace console {
 class CPreviewDlg;
 class IAudioCaptor;
 class IEngineBinding;
+class LayoutEditor;
 class StartProgress;
 class TDebugValueBox;
 class TDropDownList;
@@ -87,6 +88,8 @@ public:
 
     TRecorderSlots& Recorders() { return m_recorders; }
     CPreviewDlg* Preview() const { return m_pPreview; }
+    // The editor of the current layout; exists from InitControls on.
+    LayoutEditor& Editor() { return *m_pLayoutEditor; }
     ICapMattEngine* Engine() const { return m_pEngine.load(); }
     bool IsClosing() const { return m_bClosing.load(); }
     bool HasEnded() const { return m_bEnded; }
@@ -149,6 +152,11 @@ private:
     void SaveLayoutAs(int slot);
     void RenameTemplate(int slot);
     void ResetLayout();
+    void OnLayoutChanged(const TCapLayout* layout);
+    // Makes `layout` the current one, in the editor's reference size.
+    void TakeLayout(const TCapLayout& layout);
+    // The current layout to the engine and to the echo window's overlay.
+    void PassLayoutOn();
     std::string AskTemplateName();
     bool HasDefaultName(int slot) const;
     void ShowTrail();
@@ -172,6 +180,7 @@ private:
     TCapVideoFormat m_actualFormat = kDefaultVideoFormat;
 
     CPreviewDlg* m_pPreview = nullptr;
+    LayoutEditor* m_pLayoutEditor = nullptr;
     IAudioCaptor* m_pAudioCaptor = nullptr;
     TRecorderSlots m_recorders;
     // Touched by the engine's output thread only.

@@ -16,6 +16,7 @@ enum DispatchCode : int {
     kSecondInstance = 2,
     kShowWindows = 3,
     kCameraInUse = 5,
+    kLayoutChanged = 11,
     kToggleRecord = 13,
     kTogglePush = 14,
     kSelectTemplate = 16,

@@ -1,8 +1,8 @@
 #include "console/TPrompts.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QFileDialog>
-#include <QInputDialog>
 #include <QMessageBox>
 #include <QStringList>
 #include <QThread>
@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "console/CDlgInputTplName.h"
 #include "platform/MessageBox.h"
 
 namespace console {
@@ -42,11 +43,11 @@ std::string TQtPrompts::ChooseFolder(const std::string& start) {
 }
 
 std::optional<std::string> TQtPrompts::AskText(const std::string& question) {
-    bool accepted = false;
-    const QString answer = QInputDialog::getText(m_pOwner, QString(), ToQt(question), QLineEdit::Normal, QString(),
-                                                 &accepted);
-    if (!accepted) return std::nullopt;
-    return answer.toStdString();
+    // The only text asked for is a template name.
+    CDlgInputTplName dialog(m_pOwner, [this](const std::string& text) { ShowBox(text); });
+    dialog.setWindowTitle(ToQt(question));
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.Name();
 }
 
 void TFilePrompts::Append(const std::string& text) const {

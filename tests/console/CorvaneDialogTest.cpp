@@ -4,12 +4,14 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
+#include <QWheelEvent>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -27,9 +29,11 @@ extern "C" {
 }
 
 #include "common/ErrorTrail.h"
+#include "console/CDlgInputTplName.h"
 #include "console/CPreviewDlg.h"
 #include "console/CRoriDaziZevoDlg.h"
 #include "console/DispatchEvent.h"
+#include "console/LayoutEditor.h"
 #include "console/OpenParams.h"
 #include "console/TEngineBinding.h"
 #include "console/TTemplateButton.h"
@@ -527,6 +531,11 @@ TEST_F(CorvaneControlsTest, RenameFromTheMenuOfACustomSlotOnly) {
 
 class CorvaneTemplatesTest : public CorvaneControlsTest {
 protected:
+    // As if the first open had configured a 1920 x 1080 picture.
+    void SetUp() override {
+        CorvaneControlsTest::SetUp();
+        m_pDialog->Editor().SetReferenceSize(1920, 1080);
+    }
     void Post(int code, int64_t argument) {
         PostDispatch(m_pDialog.get(), code, argument);
         RunPosted();
@@ -635,6 +644,228 @@ TEST_F(CorvaneTemplatesTest, ResetRebuildsTheDefaultUnderTheButtonsName) {
     EXPECT_EQ(reset.layers[1].Flag, 3);
     EXPECT_EQ(Engine().lastLayout.layers[1].Flag, 3);
 }
+
+// The echo window's picture surface, 960 x 540 over a 1920 x 1080 picture:
+// one client pixel is two reference units. Slot 2's default layout puts
+// layer 0 at (100,100)-(1060,640), client (50,50)-(530,320), and layer 1 at
+// (300,300)-(1260,840), client (150,150)-(630,420).
+class CorvaneLayoutEditTest : public CorvaneTemplatesTest {
+protected:
+    void SetUp() override {
+        CorvaneTemplatesTest::SetUp();
+        m_surface.setObjectName(QStringLiteral("1072"));
+        m_surface.resize(960, 540);
+        m_surface.show();
+        m_pDialog->Editor().Attach(&m_surface);
+        Post(kSelectTemplate, 3032);
+        Post(kResetLayout, 0);  // whatever an earlier test left in the slot
+        m_prompts.texts.clear();
+        m_nLayoutsBefore = Engine().layouts;
+    }
+    void Drag(QPoint from, QPoint to) {
+        QTest::mouseMove(&m_surface, from);
+        QTest::mousePress(&m_surface, Qt::LeftButton, {}, from);
+        QTest::mouseMove(&m_surface, to);
+        QTest::mouseRelease(&m_surface, Qt::LeftButton, {}, to);
+    }
+    void Hover(QPoint point, Qt::KeyboardModifiers modifiers = {}) {
+        QMouseEvent move(QEvent::MouseMove, point, m_surface.mapToGlobal(point), Qt::NoButton, Qt::MouseButtons{},
+                         modifiers);
+        QCoreApplication::sendEvent(&m_surface, &move);
+    }
+    static TCapPoint Corner(const TCapLayout& layout, int layer, int point) {
+        return layout.layers[layer].Position[point];
+    }
+    int LayoutsSent() const { return m_pBinding->engine.layouts - m_nLayoutsBefore; }
+
+    QWidget m_surface;
+    int m_nLayoutsBefore = 0;
+};
+
+TEST_F(CorvaneLayoutEditTest, RightEdgeKeepsTheRatioAndAnEvenWidthUpToTheStore) {
+    Drag({527, 100}, {575, 100});
+    EXPECT_EQ(Corner(Engine().lastLayout, 0, 2).x, 1155);
+    EXPECT_EQ(Corner(Engine().lastLayout, 0, 2).y, 694);
+    EXPECT_EQ(Corner(Engine().lastLayout, 0, 1).x, 1155) << "all four points follow";
+    m_prompts.answers = {std::string("讲台")};
+    Post(kSaveLayout, 0);
+    const TCapLayout stored = Stored(2);
+    EXPECT_EQ(Corner(stored, 0, 2).x, 1155);
+    EXPECT_EQ(Corner(stored, 0, 2).y, 694);
+}
+
+TEST_F(CorvaneLayoutEditTest, TooSmallRectangleIsRefusedAndNotSent) {
+    // Bottom-right corner to (290,220): 190 x 120 once the width is even.
+    Drag({527, 317}, {142, 107});
+    EXPECT_EQ(LayoutsSent(), 0);
+    EXPECT_EQ(Corner(m_pDialog->Editor().CurrentLayout(), 0, 2).x, 1060);
+    EXPECT_EQ(Corner(m_pDialog->Editor().CurrentLayout(), 0, 2).y, 640);
+}
+
+TEST_F(CorvaneLayoutEditTest, BuiltInLayersDoNotMove) {
+    Post(kSelectTemplate, 3031);
+    const TCapLayout before = m_pDialog->Editor().CurrentLayout();
+    m_nLayoutsBefore = Engine().layouts;
+    Drag({240, 270}, {300, 300});
+    Drag({717, 139}, {800, 200});
+    EXPECT_EQ(LayoutsSent(), 0);
+    EXPECT_EQ(std::memcmp(&before, &m_pDialog->Editor().CurrentLayout(), sizeof before), 0);
+}
+
+TEST_F(CorvaneLayoutEditTest, WheelNotchesAddUpAndStopAtZero) {
+    m_pDialog->Editor().CurrentLayout().layers[0].BrdAdjust = 2;
+    Hover({300, 200});
+    for (int i = 0; i < 6; ++i) {  // three notches in halves, as a touchpad sends them
+        QWheelEvent wheel(QPointF(300, 200), m_surface.mapToGlobal(QPointF(300, 200)), {}, {0, 60}, Qt::NoButton,
+                          {}, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(&m_surface, &wheel);
+    }
+    EXPECT_EQ(Engine().lastLayout.layers[0].BrdAdjust, 0);
+    EXPECT_EQ(LayoutsSent(), 3);
+}
+
+struct TExchange {
+    const char* name;
+    QPoint from, to;
+    int16_t firstId;  // the Id of layer 0 afterwards
+    int selected;
+};
+
+class CorvaneExchangeTest : public CorvaneLayoutEditTest, public ::testing::WithParamInterface<TExchange> {};
+
+TEST_P(CorvaneExchangeTest, ButtonUpOrdersTheTwoLayers) {
+    Drag(GetParam().from, GetParam().to);
+    const LayoutEditor& editor = m_pDialog->Editor();
+    EXPECT_EQ(editor.CurrentLayout().layers[0].Id, GetParam().firstId);
+    EXPECT_EQ(editor.Selected(), GetParam().selected);
+    EXPECT_EQ(Engine().lastLayout.layers[0].Id, TCapLayer::kFrameOverlay) << "sent with the next change only";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drags, CorvaneExchangeTest,
+    ::testing::Values(TExchange{"OverlappingLayer1BecomesLayer0", {600, 400}, {590, 390}, 1, 0},
+                      TExchange{"Layer0InsideLayer1StaysPut", {52, 52}, {162, 162}, 0, 0},
+                      TExchange{"Layer0AroundLayer1GoesBehind", {527, 317}, {632, 422}, 1, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct THoverZone {
+    QPoint point;
+    Qt::KeyboardModifiers modifiers;
+    int selected;
+    int hit;
+    Qt::CursorShape cursor;
+};
+
+class CorvaneHoverTest : public CorvaneLayoutEditTest, public ::testing::WithParamInterface<THoverZone> {};
+
+TEST_P(CorvaneHoverTest, ZoneGivesHitCodeAndCursor) {
+    Hover(GetParam().point, GetParam().modifiers);
+    EXPECT_EQ(m_pDialog->Editor().Selected(), GetParam().selected);
+    EXPECT_EQ(m_pDialog->Editor().Hit(), GetParam().hit);
+    EXPECT_EQ(m_surface.cursor().shape(), GetParam().cursor);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Zones, CorvaneHoverTest,
+    ::testing::Values(THoverZone{{52, 52}, {}, 0, LayoutEditor::kTopLeft, Qt::SizeFDiagCursor},
+                      THoverZone{{527, 52}, {}, 0, LayoutEditor::kTopRight, Qt::SizeBDiagCursor},
+                      THoverZone{{52, 317}, {}, 0, LayoutEditor::kBottomLeft, Qt::SizeBDiagCursor},
+                      THoverZone{{527, 317}, {}, 0, LayoutEditor::kBottomRight, Qt::SizeFDiagCursor},
+                      THoverZone{{52, 200}, {}, 0, LayoutEditor::kLeft, Qt::SizeHorCursor},
+                      THoverZone{{527, 200}, {}, 0, LayoutEditor::kRight, Qt::SizeHorCursor},
+                      THoverZone{{300, 52}, {}, 0, LayoutEditor::kTop, Qt::SizeVerCursor},
+                      THoverZone{{300, 317}, {}, 0, LayoutEditor::kBottom, Qt::SizeVerCursor},
+                      THoverZone{{300, 200}, {}, 0, LayoutEditor::kMove, Qt::ArrowCursor},
+                      THoverZone{{600, 400}, {}, 1, LayoutEditor::kMove, Qt::ArrowCursor},
+                      THoverZone{{900, 500}, {}, -1, LayoutEditor::kMove, Qt::ArrowCursor},
+                      THoverZone{{527, 200}, Qt::ShiftModifier, 0, LayoutEditor::kRight, Qt::CrossCursor},
+                      THoverZone{{900, 500}, Qt::ControlModifier, -1, LayoutEditor::kMove, Qt::CrossCursor}));
+
+TCapLayout OneLayerLayout(int width, int height, int layers) {
+    TCapLayout layout{};
+    for (TCapLayer& layer : layout.layers) layer.Id = TCapLayer::kUnused;
+    layout.LayerCnt = layers;
+    layout.MaxWidth = width;
+    layout.MaxHeight = height;
+    layout.layers[0] = {TCapLayer::kPresenter, 3, 0, {{100, 100}, {1919, 100}, {1919, 1079}, {100, 1079}}};
+    return layout;
+}
+
+struct TRescale {
+    const char* name;
+    int maxWidth, layers, referenceWidth, referenceHeight;
+    int left, right, expectedMaxWidth;
+};
+
+class LayoutRescaleTest : public ::testing::TestWithParam<TRescale> {};
+
+TEST_P(LayoutRescaleTest, TakenLayoutFollowsTheReferenceSize) {
+    const TRescale& c = GetParam();
+    LayoutEditor editor;
+    editor.SetReferenceSize(c.referenceWidth, c.referenceHeight);
+    editor.TakeLayout(OneLayerLayout(c.maxWidth, 1080, c.layers));
+    EXPECT_EQ(editor.CurrentLayout().layers[0].Position[0].x, c.left);
+    EXPECT_EQ(editor.CurrentLayout().layers[0].Position[2].x, c.right);
+    EXPECT_EQ(editor.CurrentLayout().MaxWidth, c.expectedMaxWidth);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, LayoutRescaleTest,
+    ::testing::Values(TRescale{"Rescaled", 1920, 1, 1280, 720, 67, 1279, 1280},
+                      TRescale{"SameSize", 1920, 1, 1920, 1080, 100, 1919, 1920},
+                      TRescale{"NoLayers", 1920, 0, 1280, 720, 100, 1919, 1920},
+                      TRescale{"LayoutBelowTwo", 1, 1, 1280, 720, 100, 1919, 1},
+                      TRescale{"ReferenceBelowTwoIgnored", 1920, 1, 1, 1, 53, 1023, 1024}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LayoutEditorTest, EmptyRectanglesAndAnEmptySurfaceAreNotHit) {
+    corvane::test::OffscreenApp();
+    QWidget surface;
+    surface.resize(192, 108);
+    LayoutEditor editor;
+    editor.Attach(&surface);
+    editor.SetReferenceSize(1920, 1080);
+    TCapLayout layout = OneLayerLayout(1920, 1080, 2);
+    layout.layers[1] = layout.layers[0];
+    std::swap(layout.layers[0].Position[0], layout.layers[0].Position[2]);  // inverted
+    editor.TakeLayout(layout);
+    editor.Hover({100, 50});
+    EXPECT_EQ(editor.Selected(), 1);
+    surface.resize(0, 0);
+    editor.Hover({0, 0});
+    EXPECT_EQ(editor.Selected(), -1);
+}
+
+struct TNameCase {
+    const char* name;
+    const char* text;
+    bool accepted;
+};
+
+class TemplateNameDialogTest : public ::testing::TestWithParam<TNameCase> {};
+
+TEST_P(TemplateNameDialogTest, NameMustFitEightGbkBytes) {
+    corvane::test::OffscreenApp();
+    std::vector<std::string> messages;
+    CDlgInputTplName dialog(nullptr, [&messages](const std::string& text) { messages.push_back(text); });
+    dialog.show();
+    dialog.findChild<QLineEdit*>(QStringLiteral("3045"))->setText(QString::fromUtf8(GetParam().text));
+    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("1")), Qt::LeftButton);
+    EXPECT_EQ(dialog.isVisible(), !GetParam().accepted);
+    if (GetParam().accepted) {
+        EXPECT_TRUE(messages.empty());
+        EXPECT_EQ(dialog.Name(), QString::fromUtf8(GetParam().text).trimmed().toStdString());
+    } else {
+        EXPECT_EQ(messages, std::vector<std::string>{"名称限定在四个汉字或8个英文字符"});
+        EXPECT_EQ(dialog.Name(), "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, TemplateNameDialogTest,
+                         ::testing::Values(TNameCase{"SixBytes", " 讲台12 ", true},
+                                           TNameCase{"TenBytes", "一二三四五", false},
+                                           TNameCase{"NoGbkForm", "讲\xF0\x9F\x98\x80", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The dialog after start-up with recorders the test owns and an engine whose
 // main source runs at 1280 x 720 BGRA.
