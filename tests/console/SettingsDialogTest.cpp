@@ -154,12 +154,16 @@ INSTANTIATE_TEST_SUITE_P(
         OpeningCase{"OutsideTheLists", true, 800, 600, 0, 50, "640x360", "25", "YUY2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SettingsDialogTest, AGopBetweenTheEntriesShowsTheNearerAndIsStoredAsShown) {
-    ASSERT_TRUE(WriteRecord(0, 2, 120, 1));
+// A GOP between the entries shows the nearer one and no file type shows
+// ".MP4"; applying stores what is shown.
+TEST_F(SettingsDialogTest, StoredRecordingValuesOutsideTheControlsAreStoredAsShown) {
+    ASSERT_TRUE(WriteRecord(0, 2, 120, 0));
     Open();
     EXPECT_EQ(List(1091)->currentText(), QStringLiteral("100"));
+    EXPECT_TRUE(Control<QCheckBox>(3005)->isChecked());
     Press(1080);
     EXPECT_EQ(ReadRecording().gop, 100);
+    EXPECT_EQ(ReadRecording().fileExt, 1);
 }
 
 TEST_F(SettingsDialogTest, AnOffsetBeyondFiveSecondsIsStoredAndShownClamped) {
@@ -180,15 +184,6 @@ TEST_F(SettingsDialogTest, TheOffsetEditTakesSixteenBitNumbersOnly) {
     Edit(1090)->clear();
     QTest::keyClicks(Edit(1090), QStringLiteral("-32768"));
     EXPECT_EQ(Edit(1090)->text(), QStringLiteral("-32768"));
-}
-
-TEST_F(SettingsDialogTest, NoStoredFileTypeShowsMp4AndIsStoredAsMp4) {
-    ASSERT_TRUE(WriteRecord(0, 2, 100, 0));
-    Open();
-    EXPECT_TRUE(Control<QCheckBox>(3005)->isChecked());
-    EXPECT_FALSE(Control<QCheckBox>(3006)->isChecked());
-    Press(1080);
-    EXPECT_EQ(ReadRecording().fileExt, 1);
 }
 
 TEST_F(SettingsDialogTest, OkWithOnlyANewBitRateStoresItWithoutReopeningTheSources) {
@@ -358,6 +353,22 @@ TEST_F(SettingsDialogTest, AnUnsetPictureFormatIsNamedAtInitialisation) {
     m_settings.sizeIndex = -1;
     Reopen();
     EXPECT_EQ(m_prompts.texts, (std::vector<std::string>{"对话框初始化失败: 缺省格式没有指定"}));
+}
+
+// Indices the lists cannot show leave them unselected; Apply names each and
+// goes on with the default entry.
+TEST_F(SettingsDialogTest, UnselectedPictureListsAreNamedAndGetTheirDefaults) {
+    m_settings.formatIndex = 5;
+    m_settings.frameRateIndex = 4;
+    m_settings.sizeIndex = 9;
+    Reopen();
+    Press(1080);
+    EXPECT_EQ(m_prompts.texts,
+              (std::vector<std::string>{"设备颜色格式不在可选范围内", "设备帧率不在可选范围内",
+                                        "您选择的设置不在可选范围内"}));
+    EXPECT_EQ(List(1088)->currentText(), QStringLiteral("YUY2"));
+    EXPECT_EQ(List(1089)->currentText(), QStringLiteral("25"));
+    EXPECT_EQ(List(1000)->currentText(), QStringLiteral("640x360"));
 }
 
 // Button 1087 of the main dialog opens the settings with the engine's format.
