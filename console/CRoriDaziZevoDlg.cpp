@@ -31,6 +31,7 @@ extern "C" {
 #include "common/ErrorTrail.h"
 #include "common/Utf.h"
 #include "console/CPreviewDlg.h"
+#include "console/CSetVFmtDlg.h"
 #include "console/DispatchEvent.h"
 #include "console/LayoutEditor.h"
 #include "console/OpenParams.h"
@@ -309,7 +310,7 @@ void CRoriDaziZevoDlg::ConnectControls() {
     m_pMainList->SetOnDropDown([this] { RelistDevices(); });
     m_pAudioList->SetOnDropDown([this] { RelistDevices(); });
     connect(m_pCameraControl, &QPushButton::clicked, this, [this] { OpenCameraControl("property pages"); });
-    connect(m_pSettings, &QPushButton::clicked, this, [this] { Log("settings dialog: not available yet\n"); });
+    connect(m_pSettings, &QPushButton::clicked, this, [this] { OpenSettings(); });
     connect(m_pRecord, &QPushButton::clicked, this, [this] { PostDispatch(this, kToggleRecord, 0); });
     connect(m_pPush, &QCheckBox::clicked, this, [this] { PostDispatch(this, kTogglePush, 0); });
     for (int s = 0; s < kTemplateSlots; ++s) {
@@ -816,6 +817,12 @@ void CRoriDaziZevoDlg::PassLayoutOn() {
 // stay closed while anything reads the output or records it.
 void CRoriDaziZevoDlg::UpdateSettingsButton() {
     m_pSettings->setEnabled(m_nLastCameraInUse.load() == 0 && !m_recorders.AnyHeld());
+}
+
+void CRoriDaziZevoDlg::OpenSettings() {
+    FillVFmtSettings(&m_vfmtSettings, m_pEngine.load(), this);
+    CSetVFmtDlg dialog(m_vfmtSettings, m_prompts, this);
+    dialog.exec();
 }
 
 void CRoriDaziZevoDlg::ToggleRecord() {

@@ -11,6 +11,7 @@
 #include "common/IRtLog.h"
 #include "console/THandlerFigures.h"
 #include "console/TKeyboardHook.h"
+#include "console/VFmtSettings.h"
 #include "console/media/TRecorderSlot.h"
 #include "console/media/TVideoRestamp.h"
 #include "engine/ICapMattEngine.h"
@@ -147,6 +148,7 @@ private:
     void TogglePush();
     bool StartRecorder(TRecorderSlot& slot, bool live);
     void UpdateSettingsButton();
+    void OpenSettings();
     void SelectTemplate(int slot);
     void SaveLayout();
     void SaveLayoutAs(int slot);
@@ -201,6 +203,7 @@ private:
     TDropDownList* m_pAudioList = nullptr;  // 1077
     QPushButton* m_pCameraControl = nullptr;  // 1076
     QPushButton* m_pSettings = nullptr;     // 1087
+    VFmtSettings m_vfmtSettings;            // what 1087 opens with
     QPushButton* m_pRecord = nullptr;       // 1079
     QCheckBox* m_pHidePresenter = nullptr;  // 3020
     QCheckBox* m_pPush = nullptr;           // 3018

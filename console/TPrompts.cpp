@@ -1,5 +1,6 @@
 #include "console/TPrompts.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QFileDialog>
@@ -38,8 +39,9 @@ std::string TQtPrompts::ChooseOpenFile(const std::string& filter) {
         .toStdString();
 }
 
-std::string TQtPrompts::ChooseFolder(const std::string& start) {
-    return QFileDialog::getExistingDirectory(m_pOwner, QString(), ToQt(start)).toStdString();
+std::string TQtPrompts::ChooseFolder(const std::string& title, const std::string& start) {
+    QWidget* owner = QApplication::activeModalWidget() != nullptr ? QApplication::activeModalWidget() : m_pOwner;
+    return QFileDialog::getExistingDirectory(owner, ToQt(title), ToQt(start)).toStdString();
 }
 
 std::optional<std::string> TQtPrompts::AskText(const std::string& question) {
@@ -69,8 +71,8 @@ std::string TFilePrompts::ChooseOpenFile(const std::string& filter) {
     return {};
 }
 
-std::string TFilePrompts::ChooseFolder(const std::string& start) {
-    Append(start);
+std::string TFilePrompts::ChooseFolder(const std::string& title, const std::string&) {
+    Append(title);
     return {};
 }
 
@@ -103,8 +105,8 @@ std::string TTrackedPrompts::ChooseOpenFile(const std::string& filter) {
     return Track([&] { return m_inner.ChooseOpenFile(filter); });
 }
 
-std::string TTrackedPrompts::ChooseFolder(const std::string& start) {
-    return Track([&] { return m_inner.ChooseFolder(start); });
+std::string TTrackedPrompts::ChooseFolder(const std::string& title, const std::string& start) {
+    return Track([&] { return m_inner.ChooseFolder(title, start); });
 }
 
 std::optional<std::string> TTrackedPrompts::AskText(const std::string& question) {

@@ -20,8 +20,9 @@ public:
     virtual bool AskYesNo(const std::string& text) = 0;
     // `filter` in the "Name (*.ext)|*.ext|...||" form; empty when cancelled.
     virtual std::string ChooseOpenFile(const std::string& filter) = 0;
-    // Empty when cancelled.
-    virtual std::string ChooseFolder(const std::string& start) = 0;
+    // A folder chooser with this title, opened at `start`; empty when
+    // cancelled or when the choice is not a folder of the file system.
+    virtual std::string ChooseFolder(const std::string& title, const std::string& start) = 0;
     // A line of text; nothing when cancelled.
     virtual std::optional<std::string> AskText(const std::string& question) = 0;
 };
@@ -33,7 +34,7 @@ public:
     void ShowBox(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     std::string ChooseOpenFile(const std::string& filter) override;
-    std::string ChooseFolder(const std::string& start) override;
+    std::string ChooseFolder(const std::string& title, const std::string& start) override;
     std::optional<std::string> AskText(const std::string& question) override;
 
 private:
@@ -48,7 +49,7 @@ public:
     void ShowBox(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     std::string ChooseOpenFile(const std::string& filter) override;
-    std::string ChooseFolder(const std::string& start) override;
+    std::string ChooseFolder(const std::string& title, const std::string& start) override;
     std::optional<std::string> AskText(const std::string& question) override;
 
 private:
@@ -70,7 +71,7 @@ public:
     void ShowBox(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     std::string ChooseOpenFile(const std::string& filter) override;
-    std::string ChooseFolder(const std::string& start) override;
+    std::string ChooseFolder(const std::string& title, const std::string& start) override;
     std::optional<std::string> AskText(const std::string& question) override;
 
 private:

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# The console's picture: builds console_screenshot, runs it on an Xvfb of
-# its own at 1920 x 1080 with the sample clip and writes docs/console.png.
+# The console's pictures: builds console_screenshot and settings_screenshot,
+# runs them on an Xvfb of its own at 1920 x 1080 (the console with the sample
+# clip) and writes docs/console.png and docs/settings-dialog.png.
 # Per-user folders point into a temporary folder for the run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${QUINDLE_BUILD_DIR:-$root/build}"
 export QUINDLE_CPU_BRAND="${QUINDLE_CPU_BRAND:-Intel(R) Xeon(R) CPU (stand-in for the CI machine)}"
-nice cmake --build "$build" -j2 --target console_screenshot
+nice cmake --build "$build" -j2 --target console_screenshot settings_screenshot
 nice cmake --build "$build" -j2 --target compositor_table_cache_file >/dev/null 2>&1 || true
 
 scratch=$(mktemp -d /tmp/console-screenshot-XXXXXX)
@@ -35,3 +36,5 @@ export DISPLAY=":$number"
 mkdir -p "$root/docs"
 "$build/bin/console_screenshot" "$build/tools/presenter-sample.mp4" "$root/docs/console.png"
 echo "wrote $root/docs/console.png ($(stat -c %s "$root/docs/console.png") bytes)"
+"$build/bin/settings_screenshot" "$root/docs/settings-dialog.png"
+echo "wrote $root/docs/settings-dialog.png ($(stat -c %s "$root/docs/settings-dialog.png") bytes)"

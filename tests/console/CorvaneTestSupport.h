@@ -185,10 +185,13 @@ public:
         if (whileChoosing) whileChoosing();
         return chosenFile;
     }
-    std::string ChooseFolder(const std::string& start) override {
-        texts.push_back(start);
-        return {};
+    std::string chosenFolder;  // the chooser's answer; empty is a cancel
+    std::string ChooseFolder(const std::string& title, const std::string& start) override {
+        texts.push_back(title);
+        folderStarts.push_back(start);
+        return chosenFolder;
     }
+    std::vector<std::string> folderStarts;
     // Answers in order; a missing answer is a cancel.
     std::vector<std::optional<std::string>> answers;
     std::optional<std::string> AskText(const std::string& question) override {
