@@ -32,6 +32,7 @@ struct TVideoCaptor::TSession {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     AVFrame* copy = nullptr;  // raw pictures are copied out of the device's buffers
+    AVFrame* held = nullptr;  // read before Start from a source that runs ahead, kept for it
     AVBufferPool* pool = nullptr;  // the copies' pixels
     int poolSize = 0;
     int streamIndex = -1;
@@ -43,12 +44,23 @@ struct TVideoCaptor::TSession {
     void* user = nullptr;
     std::atomic<bool> stop{false};
     std::atomic<bool> opening{false};
+    std::atomic<bool> started{false};
     std::atomic<int64_t> lastReadStart{0};
     platform::TManualResetEvent finished;
+    platform::TManualResetEvent startedOrStopped;
+    // The reader's alone: the smallest lag seen between a picture's timestamp
+    // and its arrival, which a live source keeps and a source delivering
+    // faster than it captures (a file) undercuts picture by picture.
+    int64_t earliestArrivalUs = INT64_MAX;
+    int64_t frameIntervalUs = 1000000 / 30;
 
-    TSession() : packet(av_packet_alloc()), frame(av_frame_alloc()), copy(av_frame_alloc()) { ++g_liveSessions; }
+    TSession()
+        : packet(av_packet_alloc()), frame(av_frame_alloc()), copy(av_frame_alloc()), held(av_frame_alloc()) {
+        ++g_liveSessions;
+    }
     ~TSession() {
         --g_liveSessions;
+        av_frame_free(&held);
         av_frame_free(&copy);
         av_buffer_pool_uninit(&pool);  // freed once receivers have let go of every buffer
         av_frame_free(&frame);
@@ -108,9 +120,23 @@ struct TVideoCaptor::TSession {
         return sent < 0 ? sent : avcodec_receive_frame(codecContext, frame);
     }
 
+    // Notes how late `frame` arrived after its timestamp and tells whether it
+    // came more than half a picture interval earlier than any before it: the
+    // source then delivers faster than it captures. A picture without a
+    // timestamp cannot be judged and counts as early.
+    bool ArrivedEarly() {
+        const int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+        if (pts == AV_NOPTS_VALUE) return true;
+        const int64_t ptsUs = av_rescale_q(pts, formatContext->streams[streamIndex]->time_base, AV_TIME_BASE_Q);
+        const int64_t arrival = av_gettime_relative() - ptsUs;
+        const bool early = earliestArrivalUs != INT64_MAX && arrival < earliestArrivalUs - frameIntervalUs / 2;
+        if (arrival < earliestArrivalUs) earliestArrivalUs = arrival;
+        return early;
+    }
+
     // Waits for the first decodable picture (not delivered).
     bool ProveFirstFrame() {
-        if (packet == nullptr || frame == nullptr || copy == nullptr) return false;
+        if (packet == nullptr || frame == nullptr || copy == nullptr || held == nullptr) return false;
         const int64_t start = av_gettime_relative();
         int decodeErrors = 0;
         for (;;) {
@@ -119,6 +145,7 @@ struct TVideoCaptor::TSession {
                 width = frame->width;
                 height = frame->height;
                 pixelFormat = frame->format;
+                ArrivedEarly();
             }
             av_frame_unref(frame);
             if (result == Read::kPicture || result == Read::kEnd) return true;
@@ -130,12 +157,12 @@ struct TVideoCaptor::TSession {
     // The picture to hand over: decoders of compressed pictures fill buffers
     // of their own; a raw picture still points into the device's buffer and
     // is copied once into a buffer the receivers may keep.
-    AVFrame* Deliverable() {
-        if (codecContext->codec_id != AV_CODEC_ID_RAWVIDEO) return frame;
+    AVFrame* Deliverable(AVFrame* source) {
+        if (codecContext->codec_id != AV_CODEC_ID_RAWVIDEO) return source;
         // From a pool: no allocation per picture, and a buffer a receiver
         // still holds is never written.
-        const auto format = static_cast<AVPixelFormat>(frame->format);
-        const int size = av_image_get_buffer_size(format, frame->width, frame->height, 32);
+        const auto format = static_cast<AVPixelFormat>(source->format);
+        const int size = av_image_get_buffer_size(format, source->width, source->height, 32);
         if (size <= 0) return nullptr;
         if (pool == nullptr || poolSize != size) {
             av_buffer_pool_uninit(&pool);
@@ -145,11 +172,11 @@ struct TVideoCaptor::TSession {
         av_frame_unref(copy);
         copy->buf[0] = pool != nullptr ? av_buffer_pool_get(pool) : nullptr;
         if (copy->buf[0] == nullptr) return nullptr;
-        av_image_fill_arrays(copy->data, copy->linesize, copy->buf[0]->data, format, frame->width, frame->height, 32);
-        copy->format = frame->format;
-        copy->width = frame->width;
-        copy->height = frame->height;
-        if (av_frame_copy(copy, frame) < 0 || av_frame_copy_props(copy, frame) < 0) return nullptr;
+        av_image_fill_arrays(copy->data, copy->linesize, copy->buf[0]->data, format, source->width, source->height, 32);
+        copy->format = source->format;
+        copy->width = source->width;
+        copy->height = source->height;
+        if (av_frame_copy(copy, source) < 0 || av_frame_copy_props(copy, source) < 0) return nullptr;
         return copy;
     }
 
@@ -159,17 +186,45 @@ struct TVideoCaptor::TSession {
     // nothing of a picture past its callback; a receiver that holds on
     // releases it last, and the pool's lock orders that release before the
     // pool is freed.
-    void Deliver(const TOwnerRef& owner) {
-        AVFrame* picture = Deliverable();
+    void Deliver(const TOwnerRef& owner, AVFrame* source) {
+        if (source->buf[0] == nullptr) return;
+        AVFrame* picture = Deliverable(source);
         if (picture != nullptr && owner.Attach(picture, formatContext->streams[streamIndex])) {
             callback(picture, user);
         }
         av_frame_unref(copy);
-        av_frame_unref(frame);
+        av_frame_unref(source);
+    }
+
+    // Pictures read before Start: a live camera's are dropped, so that none
+    // captured while the receiver was still being set up arrive together
+    // once it starts. A source delivering faster than it captures (a file)
+    // is only paused, its pictures kept: true when the reader should wait
+    // for Start with `held` and `frame`. Two early pictures in a row tell
+    // such a source; one alone may follow a first picture that waited in
+    // the stream probe's buffer.
+    bool KeepBeforeStart() {
+        if (!ArrivedEarly()) {
+            av_frame_unref(held);
+            av_frame_unref(frame);
+            return false;
+        }
+        if (held->buf[0] == nullptr) {
+            av_frame_move_ref(held, frame);
+            return false;
+        }
+        return true;
+    }
+
+    // False when stopped instead.
+    bool AwaitStart() {
+        startedOrStopped.Wait();
+        return !stop.load(std::memory_order_acquire);
     }
 
     // The camera falling silent for as long as a first picture may take
-    // counts as a failed read.
+    // counts as a failed read. The reader runs from Open on; nothing reaches
+    // the callback before Start.
     void ReadUntilEnd(const TOwnerRef& owner) {
         int decodeErrors = 0;
         int64_t lastPicture = av_gettime_relative();
@@ -177,17 +232,32 @@ struct TVideoCaptor::TSession {
                !stop.load(std::memory_order_acquire)) {
             const Read result = owner.IsValid() ? ReadOnce(decodeErrors) : Read::kFailed;
             if (result == Read::kPicture) {
+                if (!started.load(std::memory_order_acquire)) {
+                    if (!KeepBeforeStart()) {
+                        lastPicture = av_gettime_relative();
+                        continue;
+                    }
+                    if (!AwaitStart()) break;
+                }
                 lastPicture = av_gettime_relative();
-                Deliver(owner);
+                Deliver(owner, held);
+                Deliver(owner, frame);
                 continue;
             }
-            if (result == Read::kEnd) break;
+            if (result == Read::kEnd) {
+                if (AwaitStart()) Deliver(owner, held);
+                break;
+            }
             const bool silent = av_gettime_relative() - lastPicture > kFirstFrameLimitUs;
             if (result == Read::kFailed || silent) {
-                if (!stop.load(std::memory_order_acquire)) callback(nullptr, user);
+                if (AwaitStart()) {
+                    Deliver(owner, held);
+                    callback(nullptr, user);
+                }
                 break;
             }
         }
+        av_frame_unref(held);
     }
 
     // The reader thread.
@@ -267,6 +337,8 @@ int TVideoCaptor::Open(TCamOpenParam* param, TCapVideoFormat* actual) {
     m_pUser = param->user;
     m_pSession->callback = m_pCallback;
     m_pSession->user = m_pUser;
+    if (param->frameRate > 0) m_pSession->frameIntervalUs = 1000000 / param->frameRate;
+    m_thread = std::thread([session = m_pSession] { TSession::Run(session); });
     return 1;
 }
 
@@ -326,15 +398,21 @@ int TVideoCaptor::OpenDecoder() {
     return avcodec_open2(session.codecContext, decoder, nullptr) < 0 ? -1 : 0;
 }
 
+// The reader runs since Open; from now on it delivers.
 int TVideoCaptor::Start() {
-    if (m_thread.joinable() || m_nStreamIndex < 0 || !m_pSession) return 1;
-    m_pSession->stop.store(false, std::memory_order_release);
-    m_thread = std::thread([session = m_pSession] { TSession::Run(session); });
+    if (m_bStarted || m_nStreamIndex < 0 || !m_pSession) return 1;
+    m_bStarted = true;
+    m_pSession->started.store(true, std::memory_order_release);
+    m_pSession->startedOrStopped.Set();
     return 1;
 }
 
 void TVideoCaptor::Stop() {
-    if (m_pSession) m_pSession->stop.store(true, std::memory_order_release);
+    if (m_pSession) {
+        m_pSession->stop.store(true, std::memory_order_release);
+        m_pSession->startedOrStopped.Set();
+    }
+    m_bStarted = false;
     if (m_thread.joinable()) {
         if (m_pSession->finished.WaitFor(kReaderStopWaitMs)) {
             m_thread.join();
@@ -352,7 +430,7 @@ void TVideoCaptor::Stop() {
 
 int TVideoCaptor::GetState() {
     if (m_nStreamIndex < 0) return 0;
-    return m_thread.joinable() ? 2 : 1;
+    return m_bStarted ? 2 : 1;
 }
 
 void TVideoCaptor::WriteFormat(TCapVideoFormat* out) const {

@@ -20,7 +20,9 @@ namespace pelorn {
 // opaque names, after the camera is closed.
 //
 // Threads: Open, Start, Stop, GetState, GetFormat, MatchOpen and destruction
-// on the owner's thread; decoding and every callback on the reader.
+// on the owner's thread; decoding and every callback on the reader, which
+// reads from the end of Open on so that a live camera's pictures do not pile
+// up before Start, and calls back only after it.
 class TVideoCaptor final : public IVideoCaptor {
 public:
     // How long Stop waits for the reader, and Open for a first picture.
@@ -71,7 +73,8 @@ private:
     std::shared_ptr<TSession> m_pSession;  // the contexts, null when closed
     std::string m_url;                     // the node path of the open device
     int32_t m_nStreamIndex = -1;
-    std::thread m_thread;
+    std::thread m_thread;  // the reader, from Open on
+    bool m_bStarted = false;
 };
 
 }  // namespace pelorn

@@ -138,6 +138,25 @@ void BgraToBgr(const uint8_t* in, uint8_t* out, size_t pixels) {
     for (; i < pixels; ++i, in += 4, out += 3) std::memcpy(out, in, 3);
 }
 
+// Reads four bytes for every pixel but the last, so never past the source.
+void BgrToBgraRun(const uint8_t* in, uint8_t* out, size_t pixels) {
+    if (pixels == 0)
+        return;
+    for (size_t i = 0; i + 1 < pixels; ++i, in += 3, out += 4) {
+        const uint32_t pixel = Load32(in) | 0xFF000000u;
+        std::memcpy(out, &pixel, 4);
+    }
+    std::memcpy(out, in, 3);
+    out[3] = 255;
+}
+
+void OpaqueBgraRun(const uint8_t* in, uint8_t* out, size_t pixels) {
+    for (size_t i = 0; i < pixels; ++i, in += 4, out += 4) {
+        const uint32_t pixel = Load32(in) | 0xFF000000u;
+        std::memcpy(out, &pixel, 4);
+    }
+}
+
 bool IsUniform(uint64_t word) {
     return word == 0 || word == ~uint64_t{0};
 }
@@ -153,7 +172,13 @@ uint64_t Load64(const uint8_t* bytes) {
 // those are copied (or left alone where dst already is that picture) and
 // only the stretches in between go through the module. A BGRA background is
 // converted on the way, for the module's stretches through a row buffer.
+void BlendRowToBgra(const TBlendArgs& args, int y);
+
 void BlendRow(const TBlendArgs& args, int y) {
+    if (args.dstIsBgra) {
+        BlendRowToBgra(args, y);
+        return;
+    }
     const size_t stride = static_cast<size_t>(args.width) * 3;
     const size_t bgPixelBytes = args.bgIsBgra ? 4 : 3;
     const uint8_t* mask = args.mask + static_cast<size_t>(y) * args.width;
@@ -194,6 +219,55 @@ void BlendRow(const TBlendArgs& args, int y) {
         args.module->AlphaBlend(fg + x * 3, static_cast<int>(stride), background,
                                 static_cast<int>(stride), dst + x * 3, static_cast<int>(stride),
                                 end - x, 1, 1, 0, mask + x, width);
+        x = end;
+    }
+}
+
+// BlendRow for a BGRA destination, written directly: runs of foreground or
+// background are expanded on the way, and the module's stretches go through
+// a row buffer, which spares the output a pass over the whole picture.
+void BlendRowToBgra(const TBlendArgs& args, int y) {
+    const size_t stride = static_cast<size_t>(args.width) * 3;
+    const size_t bgPixelBytes = args.bgIsBgra ? 4 : 3;
+    const uint8_t* mask = args.mask + static_cast<size_t>(y) * args.width;
+    const uint8_t* fg = args.fg + y * stride;
+    const uint8_t* bg = args.bg + y * args.width * bgPixelBytes;
+    uint8_t* dst = args.dst + static_cast<size_t>(y) * args.width * 4;
+    const int width = args.width;
+    uint8_t rowBackground[kMaxRowPixels * 3];
+    uint8_t rowBlended[kMaxRowPixels * 3];
+    int x = 0;
+    while (x < width) {
+        if (x + 8 <= width && IsUniform(Load64(mask + x))) {
+            const uint64_t word = Load64(mask + x);
+            int end = x + 8;
+            while (end + 8 <= width && Load64(mask + end) == word) end += 8;
+            while (end < width && mask[end] == mask[x]) ++end;
+            const size_t count = static_cast<size_t>(end - x);
+            if (mask[x] != 0) {
+                BgrToBgraRun(fg + x * 3, dst + x * 4, count);
+            } else if (args.bgIsBgra) {
+                OpaqueBgraRun(bg + x * 4, dst + x * 4, count);
+            } else {
+                BgrToBgraRun(bg + x * 3, dst + x * 4, count);
+            }
+            x = end;
+            continue;
+        }
+        int end = x + 1;
+        while (end < width && end - x < kMaxRowPixels &&
+               !(end + 8 <= width && IsUniform(Load64(mask + end)))) {
+            ++end;
+        }
+        const uint8_t* background = bg + x * 3;
+        if (args.bgIsBgra) {
+            BgraToBgr(bg + x * 4, rowBackground, static_cast<size_t>(end - x));
+            background = rowBackground;
+        }
+        args.module->AlphaBlend(fg + x * 3, static_cast<int>(stride), background,
+                                static_cast<int>(stride), rowBlended, static_cast<int>(stride),
+                                end - x, 1, 1, 0, mask + x, width);
+        BgrToBgraRun(rowBlended, dst + x * 4, static_cast<size_t>(end - x));
         x = end;
     }
 }

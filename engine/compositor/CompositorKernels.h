@@ -86,11 +86,12 @@ struct TBlendArgs {
     IBrenvikItf* module;
     const uint8_t* fg;  // BGR24
     const uint8_t* bg;  // BGR24, or BGRA with bgIsBgra
-    uint8_t* dst;       // BGR24; may be fg, or bg when that is BGR24
+    uint8_t* dst;       // BGR24; may be fg, or bg when that is BGR24; or BGRA with dstIsBgra
     const uint8_t* mask;
     int width;
     int height;
     bool bgIsBgra = false;
+    bool dstIsBgra = false;  // then dst is neither fg nor bg
 };
 struct TOutlineArgs {
     uint8_t* picture;  // BGR24

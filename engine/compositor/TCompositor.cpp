@@ -337,13 +337,16 @@ const uint8_t* TCompositor::Composite(uint8_t* destination, const uint8_t* canva
                           kernels::TDebugTintArgs{m_pPicture, m_pMask, Pixels(), low, high});
     }
     PlacePresenter(values.presenter);
-    // A BGR24 output takes the blend directly, which saves copying the
-    // working picture there afterwards.
-    uint8_t* blended = m_nOutFormat == kFormatBgra ? m_pPicture : destination;
+    // The output takes the blend directly, which saves a pass over the
+    // picture afterwards; only the debug overlay draws on a BGR24 picture
+    // first.
+    const bool debugOverlay = (values.flags & kFlagDebugOverlay) != 0;
+    const bool blendToBgra = m_nOutFormat == kFormatBgra && !debugOverlay;
+    uint8_t* blended = m_nOutFormat == kFormatBgra && debugOverlay ? m_pPicture : destination;
     m_pPool->Dispatch(kKernelBlend,
                       kernels::TBlendArgs{m_pConverter.get(), m_pPicture, background, blended,
-                                          m_pMask, m_nWidth, m_nHeight, canvasAsIs});
-    if (values.flags & kFlagDebugOverlay)
+                                          m_pMask, m_nWidth, m_nHeight, canvasAsIs, blendToBgra});
+    if (debugOverlay)
         DrawDebugOverlay(blended);
     return blended;
 }
@@ -458,9 +461,11 @@ void TCompositor::DrawDebugOverlay(uint8_t* picture) {
 }
 
 void TCompositor::WriteDestination(uint8_t* destination, const uint8_t* result) {
+    if (result == destination)
+        return;
     if (m_nOutFormat == kFormatBgra) {
         m_pPool->Dispatch(kKernelBgrToBgra, kernels::TPixelArgs{destination, result, Pixels()});
-    } else if (result != destination) {
+    } else {
         m_pPool->Dispatch(kKernelBandCopy, kernels::TCopyArgs{destination, result, Pixels() * 3});
     }
 }

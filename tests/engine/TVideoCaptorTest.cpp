@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/frame.h>
+#include <libavutil/mathematics.h>
 }
 
 #include <atomic>
@@ -50,6 +51,7 @@ struct TReceiver {
     std::atomic<bool> returned{false};
     std::atomic<bool> keep{false};
     std::atomic<AVFrame*> kept{nullptr};
+    std::atomic<int64_t> firstPts{AV_NOPTS_VALUE};
 
     static void Callback(AVFrame* frame, void* user) {
         TReceiver& self = *static_cast<TReceiver*>(user);
@@ -58,6 +60,8 @@ struct TReceiver {
             return;
         }
         self.opaque = frame->opaque;
+        int64_t none = AV_NOPTS_VALUE;
+        self.firstPts.compare_exchange_strong(none, frame->best_effort_timestamp);
         if (self.keep && self.kept == nullptr) self.kept = av_frame_clone(frame);
         ++self.pictures;
         while (self.block) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -142,6 +146,19 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(TOpenCase{"raw", kRawStandin, 1, 1},
                     TOpenCase{"mjpeg", "Cam|320x240@30|mjpeg|" + Media("cam_320x240_30.mjpeg"), -2, 13}),
     [](const testing::TestParamInfo<TOpenCase>& info) { return std::string(info.param.label); });
+
+// A live camera keeps capturing while its receiver is still being set up;
+// what it captured then must not arrive in a heap once Start is called.
+TEST_F(VideoCaptorTest, PicturesCapturedBeforeStartAreNotDelivered) {
+    UseStandin("Cam|320x240@30|lavfi|testsrc2=size=320x240:rate=30,format=yuyv422,realtime");
+    ASSERT_EQ(Open(Param(320, 240)), 1) << ErrorTrail::Peek();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));  // the receiver's set-up: 18 pictures
+    EXPECT_EQ(m_receiver.pictures, 0);
+    m_captor.Start();
+    ASSERT_TRUE(WaitUntil([&] { return m_receiver.pictures > 0; }));
+    const int64_t first = av_rescale_q(m_receiver.firstPts, m_captor.GetStream()->time_base, AVRational{1, 30});
+    EXPECT_GE(first, 9) << "picture " << first << " was delivered first";
+}
 
 TEST_F(VideoCaptorTest, RefusesBadParametersWithTheirTexts) {
     TCamOpenParam noName = Param(320, 240);
@@ -265,6 +282,9 @@ TEST_F(VideoCaptorDamageTest, DamageWithoutEndEndsTheReaderWithANullFrame) {
     const TDamagedClip clip(m_folder, 1, 2);
     UseStandin("Cam|320x240@30|mjpeg|" + clip.path);
     ASSERT_EQ(Open(Param(320, 240, 30, -2)), 1) << ErrorTrail::Peek();
+    // The reader mostly fails before Start; its report waits for Start.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(m_receiver.nulls, 0);
     m_captor.Start();
     EXPECT_TRUE(WaitUntil([&] { return m_receiver.nulls > 0; }));
     EXPECT_EQ(m_receiver.pictures, 0);  // the one intact picture went to Open

@@ -240,18 +240,25 @@ TEST_P(BlendKernelTest, RunsMatchTheModulesBlendAndOnlyMixedStretchesReachIt) {
                       ? 0
                       : (x < 40 ? 255 : (x < 45 ? static_cast<uint8_t>(x * 9) : (x % 2 ? 0 : 255)));
     }
-    std::vector<uint8_t> dst(pixels * 3, 0);
-    TExactBlend module;
-    RunBands(&Blend, TBlendArgs{&module, fg.data(), bg.data(), dst.data(), mask.data(), width,
-                                height, bgIsBgra});
-    for (size_t i = 0; i < pixels; ++i) {
-        for (int c = 0; c < 3; ++c) {
-            const int background = bg[i * (bgIsBgra ? 4 : 3) + c];
-            ASSERT_EQ(dst[i * 3 + c], TExactBlend::Mix(fg[i * 3 + c], background, mask[i])) << i;
+    for (const bool dstIsBgra : {false, true}) {
+        const int dstBytes = dstIsBgra ? 4 : 3;
+        std::vector<uint8_t> dst(pixels * dstBytes, 0);
+        TExactBlend module;
+        RunBands(&Blend, TBlendArgs{&module, fg.data(), bg.data(), dst.data(), mask.data(), width,
+                                    height, bgIsBgra, dstIsBgra});
+        for (size_t i = 0; i < pixels; ++i) {
+            for (int c = 0; c < 3; ++c) {
+                const int background = bg[i * (bgIsBgra ? 4 : 3) + c];
+                ASSERT_EQ(dst[i * dstBytes + c], TExactBlend::Mix(fg[i * 3 + c], background, mask[i]))
+                    << i << (dstIsBgra ? " into BGRA" : "");
+            }
+            if (dstIsBgra) {
+                ASSERT_EQ(dst[i * 4 + 3], 255) << i;
+            }
         }
+        EXPECT_GT(module.calls, 0);
+        EXPECT_LT(module.pixels, static_cast<long>(pixels));  // the uniform runs were copied
     }
-    EXPECT_GT(module.calls, 0);
-    EXPECT_LT(module.pixels, static_cast<long>(pixels));  // the uniform runs were copied
 }
 
 TEST_P(BlendKernelTest, InPlaceOverTheForeground) {
