@@ -142,6 +142,13 @@ INSTANTIATE_TEST_SUITE_P(Properties, CameraUnsupportedTest, testing::Values(2, 7
                              return info.param < 0 ? std::string("Minus1") : std::to_string(info.param);
                          });
 
+TEST_F(CameraControlTest, ControlWithAnEmptyRangeIsRefused) {
+    m_fake.AddNode(Camera("/dev/video0", kCamera, FakeCamControl(ECamControl::Zoom, 10, 0, 5)));
+    ASSERT_TRUE(m_camera.Open(kCamera));
+    EXPECT_EQ(m_camera.SetValue(3, 5), kCamFailed);
+    EXPECT_EQ(m_fake.ControlWrites("/dev/video0"), 0);
+}
+
 TEST_F(CameraControlTest, TableNamesItsTwentyProperties) {
     EXPECT_EQ(m_camera.PropertyCount(), 20);
     EXPECT_STREQ(m_camera.NameOfProperty(4), "EXPOSURE");
@@ -202,6 +209,9 @@ TEST_F(CameraControlTest, StoredSetReadsBackAndMissingValuesStayUnchanged) {
     EXPECT_EQ(readA[9].flags, kCamFlagManual);
     EXPECT_EQ(readB[4].value, 900);
     EXPECT_EQ(readB[4].flags, kCamFlagAuto);
+
+    EXPECT_EQ(WriteCamControl(blockA, blockB, "Desk\\\\Cam"), 0) << "a name that is no key path";
+    EXPECT_EQ(ReadCamControl(readA, readB, "Desk\\\\Cam"), 0);
 }
 
 class CameraPagesTest : public CameraControlTest {
@@ -240,6 +250,8 @@ TEST_F(CameraPagesTest, ControlsAreAppliedLiveAndGreyedWhileAutomatic) {
     m_fake.SetControlValue("/dev/video0", CamAutoControlId(ECamControl::Exposure), kExposureAperture);
     Control<QSlider>(pages, ECamControl::Brightness)->setValue(10);
     EXPECT_FALSE(exposure->isEnabled()) << "every row is read again after a change";
+    exposure->setValue(5);
+    EXPECT_EQ(exposure->value(), 1000) << "a value the camera refuses springs back";
 }
 
 // The main dialog's uses: start-up and every camera open restore the saved
