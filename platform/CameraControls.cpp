@@ -202,6 +202,15 @@ std::vector<std::pair<int32_t, std::string>> TCameraControls::MenuEntries(const 
     return entries;
 }
 
+// Drivers that do not flag a value control inactive while its automatic
+// companion is on still refuse its values then.
+bool TCameraControls::IsUnderAutomaticControl(uint32_t id) {
+    uint32_t autoId = 0;
+    int32_t manualValue = 0;
+    int32_t value = 0;
+    return CamAutoOf(id, &autoId, &manualValue) && GetById(autoId, &value) == 0 && value != manualValue;
+}
+
 std::vector<TCamControlInfo> TCameraControls::List() {
     std::vector<v4l2_queryctrl> queries;
     WalkControls(*m_pDevice, [&queries](const v4l2_queryctrl& query) {
@@ -218,7 +227,7 @@ std::vector<TCamControlInfo> TCameraControls::List() {
         info.maximum = query.maximum;
         info.step = query.step;
         info.defaultValue = query.default_value;
-        info.inactive = (query.flags & V4L2_CTRL_FLAG_INACTIVE) != 0;
+        info.inactive = (query.flags & V4L2_CTRL_FLAG_INACTIVE) != 0 || IsUnderAutomaticControl(query.id);
         info.readOnly = (query.flags & V4L2_CTRL_FLAG_READ_ONLY) != 0;
         if (info.type == ECamControlType::Menu) info.menu = MenuEntries(query);
         controls.push_back(std::move(info));

@@ -101,6 +101,7 @@ private:
     int Query(uint32_t id, v4l2_queryctrl* query);
     std::vector<std::pair<int32_t, std::string>> MenuEntries(const v4l2_queryctrl& query);
     int AutomaticValue(uint32_t autoId, int32_t manualValue, int32_t* value);
+    bool IsUnderAutomaticControl(uint32_t id);
 
     std::unique_ptr<IV4l2Device> m_pDevice;
 };

@@ -12,6 +12,7 @@ namespace platform {
 struct TFakeCameraBackend::TControlBank {
     std::mutex lock;
     std::vector<TFakeControl> controls;
+    bool flagsInactive = true;
     int writes = 0;
 
     TFakeControl* Find(uint32_t id) {
@@ -86,7 +87,7 @@ private:
         query.maximum = control->maximum;
         query.step = control->step;
         query.default_value = control->defaultValue;
-        query.flags = IsInactive(*control) ? V4L2_CTRL_FLAG_INACTIVE : 0;
+        query.flags = m_pBank->flagsInactive && IsInactive(*control) ? V4L2_CTRL_FLAG_INACTIVE : 0;
         return 0;
     }
 
@@ -219,6 +220,7 @@ void TFakeCameraBackend::AddNode(TFakeCameraNode node) {
     std::lock_guard<std::mutex> guard(m_lock);
     auto bank = std::make_shared<TControlBank>();
     bank->controls = std::move(node.controls);
+    bank->flagsInactive = node.flagsInactive;
     m_banks.push_back(std::move(bank));
     m_nodes.push_back(std::move(node));
     m_inputsTaken.push_back(0);

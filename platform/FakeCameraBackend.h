@@ -79,6 +79,9 @@ struct TFakeCameraNode {
     // Answered through QUERYCTRL, QUERYMENU, G_CTRL and S_CTRL; their values
     // are kept by the backend across opens.
     std::vector<TFakeControl> controls;
+    // Whether QUERYCTRL flags a control inactive while its automatic
+    // companion is on; some drivers do not.
+    bool flagsInactive = true;
 };
 
 // Capture nodes held in memory: a test scripts their ioctl answers and the

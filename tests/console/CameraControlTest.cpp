@@ -224,8 +224,14 @@ protected:
     }
 };
 
-TEST_F(CameraPagesTest, ControlsAreAppliedLiveAndGreyedWhileAutomatic) {
-    m_fake.AddNode(Camera("/dev/video0", kCamera));
+class CameraPagesGreyTest : public CameraPagesTest, public testing::WithParamInterface<bool> {};
+
+// Whether or not the driver flags a control inactive while its automatic
+// companion is on, the pages grey it.
+TEST_P(CameraPagesGreyTest, ControlsAreAppliedLiveAndGreyedWhileAutomatic) {
+    TFakeCameraNode node = Camera("/dev/video0", kCamera);
+    node.flagsInactive = GetParam();
+    m_fake.AddNode(node);
     std::unique_ptr<platform::TCameraControls> controls;
     ASSERT_EQ(platform::TCameraControls::Open(kCamera, &controls), 0);
     CCamControlPages pages(*controls, nullptr);
@@ -253,6 +259,11 @@ TEST_F(CameraPagesTest, ControlsAreAppliedLiveAndGreyedWhileAutomatic) {
     exposure->setValue(5);
     EXPECT_EQ(exposure->value(), 1000) << "a value the camera refuses springs back";
 }
+
+INSTANTIATE_TEST_SUITE_P(Drivers, CameraPagesGreyTest, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Flagging" : "NotFlagging");
+                         });
 
 // The main dialog's uses: start-up and every camera open restore the saved
 // set; the pages save what was chosen there.
