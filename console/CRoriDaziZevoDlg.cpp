@@ -34,6 +34,7 @@ extern "C" {
 #include "console/CSetVFmtDlg.h"
 #include "console/DispatchEvent.h"
 #include "console/LayoutEditor.h"
+#include "console/IDzUVCLIB.h"
 #include "console/OpenParams.h"
 #include "console/StartProgress.h"
 #include "console/TDebugValueBox.h"
@@ -309,8 +310,8 @@ void CRoriDaziZevoDlg::ConnectControls() {
     connect(m_pAudioList, &QComboBox::activated, this, [this] { PostDispatch(this, kRestartAudio, 0); });
     m_pMainList->SetOnDropDown([this] { RelistDevices(); });
     m_pAudioList->SetOnDropDown([this] { RelistDevices(); });
-    connect(m_pCameraControl, &QPushButton::clicked, this, [this] { OpenCameraControl("property pages"); });
     connect(m_pSettings, &QPushButton::clicked, this, [this] { OpenSettings(); });
+    connect(m_pCameraControl, &QPushButton::clicked, this, [this] { ShowCameraPages(); });
     connect(m_pRecord, &QPushButton::clicked, this, [this] { PostDispatch(this, kToggleRecord, 0); });
     connect(m_pPush, &QCheckBox::clicked, this, [this] { PostDispatch(this, kTogglePush, 0); });
     for (int s = 0; s < kTemplateSlots; ++s) {
@@ -361,7 +362,7 @@ void CRoriDaziZevoDlg::InitControls() {
     LoadTemplateButtons();
     m_pDebugValue0->setValue(0);
     m_pDebugValue1->setValue(0);
-    OpenCameraControl("stored settings");
+    ApplyStoredCameraControls(m_pMainList->currentText().toStdString());
     m_nLastCameraInUse = 0;
     PostDispatch(this, kCameraInUse, 0);
 }
@@ -371,13 +372,29 @@ void CRoriDaziZevoDlg::RelistDevices() {
     FillDeviceLists();
 }
 
-// The camera-control object cannot open any device yet, which is its failure
-// path: nothing is read, applied or shown.
-void CRoriDaziZevoDlg::OpenCameraControl(const char* purpose) {
-    char line[160];
-    std::snprintf(line, sizeof line, "camera control (%s): %s cannot be opened\n", purpose,
-                  m_pMainList->currentText().toUtf8().constData());
-    Log(line);
+// A camera that cannot be opened for control, or has nothing stored, is
+// left as it is.
+void CRoriDaziZevoDlg::ApplyStoredCameraControls(const std::string& cameraName) {
+    IDzUVCLIB* camera = CreateInstance_IDzUVCLIB();
+    TCamControlValue blockA[kCamBlockA] = {}, blockB[kCamBlockB] = {};
+    if (camera->Open(cameraName.c_str()) && ReadCamControl(blockA, blockB, cameraName) == 1)
+        camera->SetAll(blockA, blockB);
+    ReleaseInstance_IDzUVCLIB(&camera);
+}
+
+void CRoriDaziZevoDlg::ShowCameraPages() {
+    const std::string cameraName = m_pMainList->currentText().toStdString();
+    IDzUVCLIB* camera = CreateInstance_IDzUVCLIB();
+    if (camera->Open(cameraName.c_str())) {
+        TCamControlValue blockA[kCamBlockA] = {}, blockB[kCamBlockB] = {};
+        if (ReadCamControl(blockA, blockB, cameraName) == 1) camera->SetAll(blockA, blockB);
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect desktop = screen != nullptr ? screen->geometry() : QRect(0, 0, 1920, 1080);
+        camera->ShowPropertyPages(this, desktop.width() / 2, desktop.height() / 2);
+        camera->GetAll(blockA, blockB);
+        if (WriteCamControl(blockA, blockB, cameraName) != 1) Log("camera control: the values were not stored\n");
+    }
+    ReleaseInstance_IDzUVCLIB(&camera);
 }
 
 void CRoriDaziZevoDlg::OnSliderAction(int index) {
@@ -633,6 +650,7 @@ bool CRoriDaziZevoDlg::RestartVideo() {
         engine->SetProcessFlags(kRestartProcessFlags);
         ApplyMattingSwitch();
         m_actualFormat = param.actualFormat;
+        if (param.sources[0].kind == kCapSourceCamera) ApplyStoredCameraControls(param.sources[0].name);
     }
     m_bVideoBusy = false;
     return opened;

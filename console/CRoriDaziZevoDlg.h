@@ -130,7 +130,8 @@ private:
     void ConnectControls();
     void ConnectDebugPanel();
     void RelistDevices();
-    void OpenCameraControl(const char* purpose);
+    void ApplyStoredCameraControls(const std::string& cameraName);
+    void ShowCameraPages();
     void OnSliderAction(int index);
     void ApplyScreenTint();
     void ApplyHidePresenter();

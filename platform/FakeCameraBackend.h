@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/CameraControls.h"
 #include "platform/CaptureDevices.h"
 
 namespace platform {
@@ -41,6 +43,29 @@ struct TFakeFormat {
     bool sizeRange = false;
 };
 
+// One control of a fake node. A control with an automatic companion (see
+// CamAutoOf) is inactive, and refuses new values with EACCES, while the
+// companion holds anything but its manual value.
+struct TFakeControl {
+    uint32_t id = 0;
+    std::string name;
+    ECamControlType type = ECamControlType::Integer;
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    int32_t step = 1;
+    int32_t defaultValue = 0;
+    int32_t value = 0;
+    // Menu entry names from `minimum` on; an empty name is an entry the
+    // device does not offer.
+    std::vector<std::string> menu;
+};
+
+// The camera control and its automatic companion, if any, as a camera
+// offers them: an integer control over [minimum, maximum] holding `value`,
+// and the companion switched on or off.
+std::vector<TFakeControl> FakeCamControl(ECamControl control, int32_t minimum, int32_t maximum, int32_t value,
+                                         bool withAuto = false, bool autoOn = false);
+
 struct TFakeCameraNode {
     std::string path;
     std::string cardName;
@@ -51,6 +76,12 @@ struct TFakeCameraNode {
     // What FFmpeg reads for it: one input per open, the last one for every
     // later open.
     std::vector<TCaptureInput> inputs;
+    // Answered through QUERYCTRL, QUERYMENU, G_CTRL and S_CTRL; their values
+    // are kept by the backend across opens.
+    std::vector<TFakeControl> controls;
+    // Whether QUERYCTRL flags a control inactive while its automatic
+    // companion is on; some drivers do not.
+    bool flagsInactive = true;
 };
 
 // Capture nodes held in memory: a test scripts their ioctl answers and the
@@ -66,10 +97,21 @@ public:
     int OpenNode(const std::string& path, std::unique_ptr<IV4l2Device>* device) override;
     TCaptureInput InputFor(const std::string& path) override;
 
+    // The current value of a node's control; 0 when there is none.
+    int32_t ControlValue(const std::string& path, uint32_t id) const;
+    void SetControlValue(const std::string& path, uint32_t id, int32_t value);
+    // Values a node has accepted through S_CTRL.
+    int ControlWrites(const std::string& path) const;
+
+    struct TControlBank;
+
 private:
+    std::shared_ptr<TControlBank> BankOf(const std::string& path) const;
+
     mutable std::mutex m_lock;
     std::vector<TFakeCameraNode> m_nodes;
     std::vector<size_t> m_inputsTaken;  // per node
+    std::vector<std::shared_ptr<TControlBank>> m_banks;  // per node, shared with its open devices
     int m_nInputCount = 0;
 };
 
