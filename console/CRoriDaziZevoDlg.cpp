@@ -157,6 +157,8 @@ CRoriDaziZevoDlg::CRoriDaziZevoDlg(StartProgress* progress, IEngineBinding& bind
     setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 8));
     if (!m_options.listDevices) m_options.listDevices = &ListMachineDevices;
     if (!m_options.createRecorder) m_options.createRecorder = &CreateInstance_IRecord;
+    if (!m_options.createAudioCaptor) m_options.createAudioCaptor = &CreateInstance_IAudioCaptor;
+    if (m_options.releaseAudioCaptor == nullptr) m_options.releaseAudioCaptor = &ReleaseInstance_IAudioCaptor;
     m_pDevices = std::make_unique<TDShowDeviceList>();
     std::memset(m_pDevices.get(), 0, sizeof(TDShowDeviceList));
     m_pParams = std::make_unique<TCapParamList>();
@@ -656,12 +658,12 @@ bool CRoriDaziZevoDlg::RestartAudio() {
     const std::string name = m_pAudioList->currentText().toStdString();
     const int index = m_pAudioList->currentData().toInt();
     m_bAudioCaptured = false;
-    ReleaseInstance_IAudioCaptor(&m_pAudioCaptor);
+    m_options.releaseAudioCaptor(&m_pAudioCaptor);
     if (name.empty()) {
         common::ErrorTrail::Add("RestartAudio: Audio dev name is empty");
         return false;
     }
-    m_pAudioCaptor = CreateInstance_IAudioCaptor();
+    m_pAudioCaptor = m_options.createAudioCaptor();
     if (m_pAudioCaptor == nullptr) {
         common::ErrorTrail::Add("RestartAudio: CreateInstance_IAudioCaptor error");
         return false;
@@ -671,7 +673,7 @@ bool CRoriDaziZevoDlg::RestartAudio() {
     params.callback = &AudioCallback;
     params.user = this;
     if (!m_pAudioCaptor->Open(&params)) {
-        ReleaseInstance_IAudioCaptor(&m_pAudioCaptor);
+        m_options.releaseAudioCaptor(&m_pAudioCaptor);
         common::ErrorTrail::Add("RestartAudio: OpenAudioStream error");
         return false;
     }
@@ -927,7 +929,7 @@ void CRoriDaziZevoDlg::OnCancel() {
     m_recorders.live.Close();
     ICapMattEngine* engine = m_pEngine.exchange(nullptr);
     m_binding.Release(&engine);
-    ReleaseInstance_IAudioCaptor(&m_pAudioCaptor);
+    m_options.releaseAudioCaptor(&m_pAudioCaptor);
     delete m_pPreview;
     m_pPreview = nullptr;
     ReleaseInstance_IRtLog(&ProcessRtLog());

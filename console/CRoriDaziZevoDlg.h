@@ -47,6 +47,9 @@ struct TDlgOptions {
     // Makes the recorders of codes 13 and 14 and releases them; a TRecord by default.
     std::function<IRecord*()> createRecorder;
     TRecorderSlot::Release releaseRecorder = &ReleaseInstance_IRecord;
+    // Makes the audio captor of code 1 and releases it; a TAudioCaptor by default.
+    std::function<IAudioCaptor*()> createAudioCaptor;
+    void (*releaseAudioCaptor)(IAudioCaptor** holder) = nullptr;
 };
 
 // The console's main window. All of it belongs to the user-interface thread

@@ -261,6 +261,17 @@ TEST_F(CorvaneDialogTest, AudioInputThatDoesNotOpenShowsTheFailure) {
     EXPECT_EQ(m_prompts.texts[0].rfind("RestartAudio: OpenAudioStream error", 0), 0u);
 }
 
+TEST_F(CorvaneDialogTest, AudioCaptorThatCannotBeMadeShowsTheFailure) {
+    TDlgOptions options;
+    options.listDevices = [](TDShowDeviceList* list) { ListDevices(list, {}, {"Mic"}); };
+    options.createAudioCaptor = [] { return static_cast<IAudioCaptor*>(nullptr); };
+    CRoriDaziZevoDlg& dialog = MakeDialog(true, options);
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.OnDispatchMsg(kRestartAudio, 0);
+    ASSERT_EQ(m_prompts.texts.size(), 1u);
+    EXPECT_EQ(m_prompts.texts[0].rfind("RestartAudio: CreateInstance_IAudioCaptor error", 0), 0u);
+}
+
 TEST_F(CorvaneDialogTest, RefusedOutputSizeOpensNothing) {
     WriteClient(800, 600, 30, 1);
     TDlgOptions options;
