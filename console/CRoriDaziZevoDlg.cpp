@@ -624,10 +624,18 @@ bool CRoriDaziZevoDlg::RestartVideo() {
         }
         engine->SetProcessFlags(kRestartProcessFlags);
         ApplyMattingSwitch();
-        m_actualFormat = param.actualFormat;
+        ResetStatistics(param.actualFormat);
     }
     m_bVideoBusy = false;
     return opened;
+}
+
+// The statistics restart with every source start. The echo window, which
+// keeps the delay sum and the dropped-frame count on the engine's output
+// thread, starts them again when it sees the epoch move, or is told here.
+void CRoriDaziZevoDlg::ResetStatistics(const TCapVideoFormat& captured) {
+    m_actualFormat = captured;
+    m_nStatisticsEpoch.fetch_add(1, std::memory_order_release);
 }
 
 bool CRoriDaziZevoDlg::BuildOpenParam(TCapOpenParam* param) {

@@ -300,6 +300,23 @@ TEST_F(CorvaneDialogTest, OpenedMediaFileIsStoredAndMattingFollowsItsSwitch) {
     EXPECT_EQ(std::u16string(stored), u"/clip.mp4");
 }
 
+TEST_F(CorvaneDialogTest, SourceStartRestartsTheStatisticsWithTheDeliveredFormat) {
+    TDlgOptions options;
+    options.mediaFile = "/clip.mp4";
+    CRoriDaziZevoDlg& dialog = MakeDialog(true, options);
+    ASSERT_TRUE(dialog.OnInitDialog());
+    m_pBinding->engine.actualFormat = {640, 480, 0, 25, -1, -1};
+    dialog.OnDispatchMsg(kRestartVideo, 0);
+    EXPECT_EQ(dialog.StatisticsEpoch(), 1);
+    EXPECT_EQ(dialog.CaptureFormat().width, 640);
+    EXPECT_EQ(dialog.CaptureFormat().height, 480);
+
+    m_prompts.chosenFile = "/clip.mp4";
+    m_pBinding->engine.openResult = 1;
+    dialog.OnDispatchMsg(kRestartVideo, 0);
+    EXPECT_EQ(dialog.StatisticsEpoch(), 1) << "a failed start keeps the figures";
+}
+
 TEST_F(CorvaneDialogTest, SecondStartBringsTheConsoleToTheFront) {
     CRoriDaziZevoDlg& dialog = MakeDialog();
     ASSERT_TRUE(dialog.OnInitDialog());
