@@ -630,9 +630,10 @@ bool CRoriDaziZevoDlg::RestartVideo() {
     return opened;
 }
 
-// The statistics restart with every source start. The echo window, which
-// keeps the delay sum and the dropped-frame count on the engine's output
-// thread, starts them again when it sees the epoch move, or is told here.
+// Every source start restarts the statistics with the capture format the
+// engine reported. The echo window keeps the delay sum and the dropped-frame
+// count on the engine's output thread and starts them again when it sees a
+// new epoch; a direct reset of the echo window belongs here too.
 void CRoriDaziZevoDlg::ResetStatistics(const TCapVideoFormat& captured) {
     m_actualFormat = captured;
     m_nStatisticsEpoch.fetch_add(1, std::memory_order_release);
