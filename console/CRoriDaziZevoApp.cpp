@@ -51,9 +51,11 @@ int CRoriDaziZevoApp::InitInstance() {
     m_pBinding = m_options.makeBinding();
     m_pDialog = std::make_unique<CRoriDaziZevoDlg>(m_pProgress.get(), *m_pBinding, m_prompts, m_options.dialog);
     if (auto* qtPrompts = dynamic_cast<TQtPrompts*>(&m_prompts.Inner())) qtPrompts->SetOwner(m_pDialog.get());
-    m_pInstance->Listen([this](int code, int64_t argument) {
+    const bool listening = m_pInstance->Listen([this](int code, int64_t argument) {
         if (m_pDialog) PostDispatch(m_pDialog.get(), code, argument);
     });
+    // The console runs on; only a later start cannot reach it.
+    if (!listening) std::fprintf(stderr, "Corvane: cannot listen on %s\n", m_pInstance->SocketPath().c_str());
     m_pDialog->DoModal();
     return 0;
 }

@@ -160,6 +160,8 @@ CRoriDaziZevoDlg::CRoriDaziZevoDlg(StartProgress* progress, IEngineBinding& bind
     setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 8));
     if (!m_options.listDevices) m_options.listDevices = &ListMachineDevices;
     if (!m_options.createRecorder) m_options.createRecorder = &CreateInstance_IRecord;
+    if (!m_options.createAudioCaptor) m_options.createAudioCaptor = &CreateInstance_IAudioCaptor;
+    if (m_options.releaseAudioCaptor == nullptr) m_options.releaseAudioCaptor = &ReleaseInstance_IAudioCaptor;
     m_pDevices = std::make_unique<TDShowDeviceList>();
     std::memset(m_pDevices.get(), 0, sizeof(TDShowDeviceList));
     m_pParams = std::make_unique<TCapParamList>();
@@ -649,11 +651,20 @@ bool CRoriDaziZevoDlg::RestartVideo() {
         }
         engine->SetProcessFlags(kRestartProcessFlags);
         ApplyMattingSwitch();
-        m_actualFormat = param.actualFormat;
+        ResetStatistics(param.actualFormat);
         if (param.sources[0].kind == kCapSourceCamera) ApplyStoredCameraControls(param.sources[0].name);
     }
     m_bVideoBusy = false;
     return opened;
+}
+
+// Every source start restarts the statistics with the capture format the
+// engine reported. The echo window keeps the delay sum and the dropped-frame
+// count on the engine's output thread and starts them again when it sees a
+// new epoch; a direct reset of the echo window belongs here too.
+void CRoriDaziZevoDlg::ResetStatistics(const TCapVideoFormat& captured) {
+    m_actualFormat = captured;
+    m_nStatisticsEpoch.fetch_add(1, std::memory_order_release);
 }
 
 bool CRoriDaziZevoDlg::BuildOpenParam(TCapOpenParam* param) {
@@ -684,12 +695,12 @@ bool CRoriDaziZevoDlg::RestartAudio() {
     const std::string name = m_pAudioList->currentText().toStdString();
     const int index = m_pAudioList->currentData().toInt();
     m_bAudioCaptured = false;
-    ReleaseInstance_IAudioCaptor(&m_pAudioCaptor);
+    m_options.releaseAudioCaptor(&m_pAudioCaptor);
     if (name.empty()) {
         common::ErrorTrail::Add("RestartAudio: Audio dev name is empty");
         return false;
     }
-    m_pAudioCaptor = CreateInstance_IAudioCaptor();
+    m_pAudioCaptor = m_options.createAudioCaptor();
     if (m_pAudioCaptor == nullptr) {
         common::ErrorTrail::Add("RestartAudio: CreateInstance_IAudioCaptor error");
         return false;
@@ -699,7 +710,7 @@ bool CRoriDaziZevoDlg::RestartAudio() {
     params.callback = &AudioCallback;
     params.user = this;
     if (!m_pAudioCaptor->Open(&params)) {
-        ReleaseInstance_IAudioCaptor(&m_pAudioCaptor);
+        m_options.releaseAudioCaptor(&m_pAudioCaptor);
         common::ErrorTrail::Add("RestartAudio: OpenAudioStream error");
         return false;
     }
@@ -979,7 +990,7 @@ void CRoriDaziZevoDlg::OnCancel() {
     m_recorders.live.Close();
     ICapMattEngine* engine = m_pEngine.exchange(nullptr);
     m_binding.Release(&engine);
-    ReleaseInstance_IAudioCaptor(&m_pAudioCaptor);
+    m_options.releaseAudioCaptor(&m_pAudioCaptor);
     delete m_pPreview;
     m_pPreview = nullptr;
     ReleaseInstance_IRtLog(&ProcessRtLog());

@@ -49,6 +49,9 @@ struct TDlgOptions {
     // Makes the recorders of codes 13 and 14 and releases them; a TRecord by default.
     std::function<IRecord*()> createRecorder;
     TRecorderSlot::Release releaseRecorder = &ReleaseInstance_IRecord;
+    // Makes the audio captor of code 1 and releases it; a TAudioCaptor by default.
+    std::function<IAudioCaptor*()> createAudioCaptor;
+    void (*releaseAudioCaptor)(IAudioCaptor** holder) = nullptr;
 };
 
 // The console's main window. All of it belongs to the user-interface thread
@@ -103,6 +106,12 @@ public:
     bool IsDebugPanelOpen() const { return m_bDebugPanelOpen; }
     bool TestPatternOption() const { return m_bTestPattern; }
     int CurrentTemplate() const { return m_nTemplateIndex; }
+    // The format the main source delivers since the last source start, as
+    // the statistics show it.
+    const TCapVideoFormat& CaptureFormat() const { return m_actualFormat; }
+    // Counts the source starts; the statistics count their delay sum and
+    // dropped frames from the latest one. Any thread.
+    int64_t StatisticsEpoch() const { return m_nStatisticsEpoch.load(std::memory_order_acquire); }
 
 protected:
     bool event(QEvent* event) override;
@@ -143,6 +152,7 @@ private:
     void MarkCurrentTemplate();
 
     bool RestartVideo();
+    void ResetStatistics(const TCapVideoFormat& captured);
     bool BuildOpenParam(TCapOpenParam* param);
     bool RestartAudio();
     void ToggleRecord();
@@ -181,6 +191,7 @@ private:
     int64_t m_nEngineCreated = 0;
     THandlerFigures m_handlerFigures;
     TCapVideoFormat m_actualFormat = kDefaultVideoFormat;
+    std::atomic<int64_t> m_nStatisticsEpoch{0};
 
     CPreviewDlg* m_pPreview = nullptr;
     LayoutEditor* m_pLayoutEditor = nullptr;

@@ -265,6 +265,17 @@ TEST_F(CorvaneDialogTest, AudioInputThatDoesNotOpenShowsTheFailure) {
     EXPECT_EQ(m_prompts.texts[0].rfind("RestartAudio: OpenAudioStream error", 0), 0u);
 }
 
+TEST_F(CorvaneDialogTest, AudioCaptorThatCannotBeMadeShowsTheFailure) {
+    TDlgOptions options;
+    options.listDevices = [](TDShowDeviceList* list) { ListDevices(list, {}, {"Mic"}); };
+    options.createAudioCaptor = [] { return static_cast<IAudioCaptor*>(nullptr); };
+    CRoriDaziZevoDlg& dialog = MakeDialog(true, options);
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.OnDispatchMsg(kRestartAudio, 0);
+    ASSERT_EQ(m_prompts.texts.size(), 1u);
+    EXPECT_EQ(m_prompts.texts[0].rfind("RestartAudio: CreateInstance_IAudioCaptor error", 0), 0u);
+}
+
 TEST_F(CorvaneDialogTest, RefusedOutputSizeOpensNothing) {
     WriteClient(800, 600, 30, 1);
     TDlgOptions options;
@@ -291,6 +302,23 @@ TEST_F(CorvaneDialogTest, OpenedMediaFileIsStoredAndMattingFollowsItsSwitch) {
     char16_t stored[64] = {};
     ASSERT_EQ(ReadString(stored, sizeof stored, "VideoDevName", "InputMain"), 1);
     EXPECT_EQ(std::u16string(stored), u"/clip.mp4");
+}
+
+TEST_F(CorvaneDialogTest, SourceStartRestartsTheStatisticsWithTheDeliveredFormat) {
+    TDlgOptions options;
+    options.mediaFile = "/clip.mp4";
+    CRoriDaziZevoDlg& dialog = MakeDialog(true, options);
+    ASSERT_TRUE(dialog.OnInitDialog());
+    m_pBinding->engine.actualFormat = {640, 480, 0, 25, -1, -1};
+    dialog.OnDispatchMsg(kRestartVideo, 0);
+    EXPECT_EQ(dialog.StatisticsEpoch(), 1);
+    EXPECT_EQ(dialog.CaptureFormat().width, 640);
+    EXPECT_EQ(dialog.CaptureFormat().height, 480);
+
+    m_prompts.chosenFile = "/clip.mp4";
+    m_pBinding->engine.openResult = 1;
+    dialog.OnDispatchMsg(kRestartVideo, 0);
+    EXPECT_EQ(dialog.StatisticsEpoch(), 1) << "a failed start keeps the figures";
 }
 
 TEST_F(CorvaneDialogTest, SecondStartBringsTheConsoleToTheFront) {

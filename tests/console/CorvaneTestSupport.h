@@ -76,6 +76,7 @@ public:
     explicit TFakeEngine(TJournal& journal) : m_journal(journal) {}
 
     int openResult = 0;
+    TCapVideoFormat actualFormat = kDefaultVideoFormat;  // what Open reports
     int state = 0;  // what GetState answers
     std::vector<std::string> screens{"screen"};
     unsigned primary = 0;
@@ -87,6 +88,7 @@ public:
     std::vector<std::pair<int, int>> params;  // (value, index) of each SetParam
 
     int Open(TCapOpenParam* param) override {
+        param->actualFormat = actualFormat;
         opened.push_back(*param);
         m_journal.Add("Open");
         return openResult;
