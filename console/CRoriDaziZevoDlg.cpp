@@ -851,6 +851,9 @@ void CRoriDaziZevoDlg::UpdateSettingsButton() {
 void CRoriDaziZevoDlg::OpenSettings() {
     FillVFmtSettings(&m_vfmtSettings, m_pEngine.load(), this);
     CSetVFmtDlg dialog(m_vfmtSettings, m_prompts, this);
+    // A close request (the close box, SIGTERM) ends the settings too, so the
+    // exit sequence is not left waiting behind them.
+    connect(this, &QDialog::finished, &dialog, &QDialog::reject);
     dialog.exec();
 }
 

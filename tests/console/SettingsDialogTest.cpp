@@ -396,5 +396,21 @@ TEST_F(SettingsDialogTest, TheMainDialogsButtonOpensTheSettingsModally) {
     main.removeEventFilter(&m_spy);
 }
 
+TEST_F(SettingsDialogTest, ClosingTheMainDialogClosesTheSettings) {
+    TTrackedPrompts tracked(m_prompts);
+    corvane::test::TFakeBinding binding(m_journal);
+    TDlgOptions options;
+    options.listDevices = [](TDShowDeviceList* list) { *list = {}; };
+    CRoriDaziZevoDlg main(nullptr, binding, tracked, options);
+    bool settingsWereOpen = false;
+    QTimer::singleShot(0, [&] {
+        settingsWereOpen = main.findChild<CSetVFmtDlg*>() != nullptr;
+        main.RequestClose();
+    });
+    main.findChild<QPushButton*>(QStringLiteral("1087"))->click();
+    EXPECT_TRUE(settingsWereOpen);
+    EXPECT_TRUE(main.HasEnded());
+}
+
 }  // namespace
 }  // namespace console
