@@ -2,7 +2,7 @@
 # The runner on the 1080p30 camera stand-ins, output 1920 x 1080 BGRA with
 # matting on: the raw one (lavfi, paced in real time) and a pipe of webcam-like
 # MJPEG pictures written at 30 fps. Prints, for each, the line on Open and the
-# first frame and the summary line.
+# first frame, the figures of the first second and the summary line.
 #
 #   bench/camera_play.sh [SECONDS]      (20 unless given)
 set -euo pipefail
@@ -14,7 +14,7 @@ nice cmake --build "$build" -j2 --target pelorn-play camera_test_media >/dev/nul
 play="$build/tools/pelorn-play"
 clip="$build/tests/engine/media/cam_1920x1080_30.mjpeg"
 
-figures() { grep -E '^(open|summary)' || true; }
+figures() { grep -E '^(open|summary|\[ +1 s\])' || true; }
 
 echo "raw YUYV stand-in:"
 "$play" --camera-standin \

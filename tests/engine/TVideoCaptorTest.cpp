@@ -265,6 +265,8 @@ TEST_F(VideoCaptorDamageTest, SkipsDamagedPictures) {
     const TDamagedClip clip(m_folder, 3, 0);
     UseStandin("Cam|320x240@30|mjpeg|" + clip.path);
     ASSERT_EQ(Open(Param(320, 240, 30, -2)), 1) << ErrorTrail::Peek();
+    // A file runs ahead of any camera: waiting for Start, the reader keeps it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     m_captor.Start();
     EXPECT_TRUE(WaitUntil([&] { return m_receiver.pictures >= clip.kept - 1; }));  // the first went to Open
     m_captor.Stop();
