@@ -60,7 +60,7 @@ public:
         return false;
     }
     std::string ChooseOpenFile(const std::string&) override { return {}; }
-    std::string ChooseFolder(const std::string&) override { return {}; }
+    std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
     std::optional<std::string> AskText(const std::string&) override { return std::nullopt; }
 };
 
