@@ -51,19 +51,6 @@ constexpr int kStartMs = 60000;
 // The recorder keeps video once its source has run 2 s.
 constexpr int64_t kWarmFrames = 75;
 
-// Boxes are printed; every question or chooser is cancelled.
-class TPrintedPrompts final : public console::IPrompts {
-public:
-    void ShowBox(const std::string& text) override { std::fprintf(stderr, "box: %s\n", text.c_str()); }
-    bool AskYesNo(const std::string& text) override {
-        ShowBox(text);
-        return false;
-    }
-    std::string ChooseOpenFile(const std::string&) override { return {}; }
-    std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
-    std::optional<std::string> AskText(const std::string&) override { return std::nullopt; }
-};
-
 // HOME and the XDG folders in a fresh temporary folder, the colour tables
 // linked from the tests' cache when it exists. Before the engine loads.
 std::string UseTemporaryHome() {
@@ -229,7 +216,8 @@ int main(int argc, char** argv) {
     int status = 1;
     {
         QApplication application(argc, argv);
-        TPrintedPrompts printed;
+        // Boxes go to standard error; every question or chooser is cancelled.
+        console::TFilePrompts printed("/dev/stderr");
         console::TTrackedPrompts prompts(printed);
         console::RouteMessageBoxes(prompts);
         console::TEngineBinding binding(console::TEngineBinding::LibraryBesideProgram());

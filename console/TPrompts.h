@@ -41,8 +41,9 @@ private:
     QWidget* m_pOwner = nullptr;
 };
 
-// For process tests: every text is appended to a file, one per line, and
-// every question or chooser is answered No or Cancel at once.
+// For process tests and tools: every text is appended to a file (or
+// /dev/stderr), one per line, and every question or chooser is answered No
+// or Cancel at once.
 class TFilePrompts final : public IPrompts {
 public:
     explicit TFilePrompts(std::string path) : m_strPath(std::move(path)) {}

@@ -40,30 +40,6 @@ constexpr int kStartMs = 30000;
 constexpr int64_t kWarmFrames = 75;
 constexpr int64_t kRecordedFrames = 60;  // 2 s at 30 fps
 
-// Qt on the test's Xvfb, from the first test until all have run.
-class TXcbAppEnvironment final : public ::testing::Environment {
-public:
-    static QApplication& App() {
-        static int argc = 1;
-        static char name[] = "corvane-record-e2e";
-        static char* argv[] = {name, nullptr};
-        if (s_pApp == nullptr) {
-            qputenv("QT_QPA_PLATFORM", "xcb");
-            s_pApp = new QApplication(argc, argv);
-        }
-        return *s_pApp;
-    }
-    void TearDown() override {
-        delete s_pApp;
-        s_pApp = nullptr;
-    }
-
-private:
-    static inline QApplication* s_pApp = nullptr;
-};
-
-::testing::Environment* const g_xcbAppEnvironment = ::testing::AddGlobalTestEnvironment(new TXcbAppEnvironment);
-
 }  // namespace
 }  // namespace console
 
@@ -104,7 +80,7 @@ class CorvaneRecordE2ETest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(quindle::test::TXvfb::Shared().Running());
-        TXcbAppEnvironment::App();
+        corvane::test::TQtAppEnvironment::App("xcb");  // on the test's Xvfb
         char pattern[] = "/tmp/corvane-record-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_strFolder = pattern;

@@ -28,14 +28,15 @@ namespace corvane::test {
 
 // The application lives from the first test that needs it until all tests
 // have run; destroying it among the exit handlers would find Qt half gone.
-class TOffscreenAppEnvironment final : public ::testing::Environment {
+// The platform of the first call holds for the whole process.
+class TQtAppEnvironment final : public ::testing::Environment {
 public:
-    static QApplication& App() {
+    static QApplication& App(const char* platform = "offscreen") {
         static int argc = 1;
         static char name[] = "corvane-test";
         static char* argv[] = {name, nullptr};
         if (s_pApp == nullptr) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
+            qputenv("QT_QPA_PLATFORM", platform);
             s_pApp = new QApplication(argc, argv);
         }
         return *s_pApp;
@@ -49,10 +50,10 @@ private:
     static inline QApplication* s_pApp = nullptr;
 };
 
-inline ::testing::Environment* const g_offscreenAppEnvironment =
-    ::testing::AddGlobalTestEnvironment(new TOffscreenAppEnvironment);
+inline ::testing::Environment* const g_qtAppEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TQtAppEnvironment);
 
-inline QApplication& OffscreenApp() { return TOffscreenAppEnvironment::App(); }
+inline QApplication& OffscreenApp() { return TQtAppEnvironment::App(); }
 
 // What happened, in order, across the fakes of one test.
 class TJournal {

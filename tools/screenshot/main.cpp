@@ -31,20 +31,6 @@ namespace {
 constexpr int kFramesBeforeGrab = 60;
 constexpr int kGiveUpMs = 60000;
 
-// Boxes are printed and every question or chooser is cancelled, so nothing
-// waits for a user.
-class TPrintedPrompts final : public console::IPrompts {
-public:
-    void ShowBox(const std::string& text) override { std::fprintf(stderr, "box: %s\n", text.c_str()); }
-    bool AskYesNo(const std::string& text) override {
-        ShowBox(text);
-        return false;
-    }
-    std::string ChooseOpenFile(const std::string&) override { return {}; }
-    std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
-    std::optional<std::string> AskText(const std::string&) override { return std::nullopt; }
-};
-
 // Fewer colours keep the committed picture small; the controls' flat colours
 // and text survive the reduction.
 bool SaveSmall(const QImage& screen, const QString& path) {
@@ -93,7 +79,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication application(argc, argv);
-    TPrintedPrompts printed;
+    // Boxes go to standard error; every question or chooser is cancelled.
+    console::TFilePrompts printed("/dev/stderr");
     console::TTrackedPrompts prompts(printed);
     console::RouteMessageBoxes(prompts);
 

@@ -21,19 +21,6 @@
 
 namespace {
 
-// Boxes are printed and every chooser is cancelled, so nothing waits.
-class TPrintedPrompts final : public console::IPrompts {
-public:
-    void ShowBox(const std::string& text) override { std::fprintf(stderr, "box: %s\n", text.c_str()); }
-    bool AskYesNo(const std::string& text) override {
-        ShowBox(text);
-        return false;
-    }
-    std::string ChooseOpenFile(const std::string&) override { return {}; }
-    std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
-    std::optional<std::string> AskText(const std::string&) override { return std::nullopt; }
-};
-
 template <size_t N>
 void Put(char16_t (&field)[N], std::u16string_view text) {
     text.copy(field, N - 1);
@@ -65,7 +52,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication application(argc, argv);
-    TPrintedPrompts prompts;
+    // Boxes go to standard error; every question or chooser is cancelled.
+    console::TFilePrompts prompts("/dev/stderr");
     console::VFmtSettings settings = SampleSettings();
     console::CSetVFmtDlg dialog(settings, prompts);
     dialog.show();
