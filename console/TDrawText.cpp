@@ -1,0 +1,132 @@
+#include "console/TDrawText.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+
+#include <algorithm>
+#include <cstring>
+
+#include "console/AnsiCodePage.h"
+
+namespace console {
+
+namespace {
+
+constexpr int kFormatYuy2 = 1;
+constexpr int kFormatBgr24 = 3;
+constexpr size_t kMaxTextBytes = 2047;
+constexpr int kFontWeight = 800;
+
+int BytesPerPixel(int pixelFormat) {
+    if (pixelFormat == kFormatYuy2) return 2;
+    if (pixelFormat == kFormatBgr24) return 3;
+    return 4;
+}
+
+class TDrawText final : public IDrawText {
+public:
+    void Setup(int charWidth, int charHeight, int pixelFormat, int bitmapWidth, int bitmapHeight, uint32_t colour,
+               int lineGap) override {
+        m_nCharWidth = std::max(charWidth, 1);
+        m_nCharHeight = std::max(charHeight, 1);
+        m_nFormat = pixelFormat;
+        m_nBitmapWidth = std::max(bitmapWidth, 0);
+        m_nBitmapHeight = std::max(bitmapHeight, 0);
+        m_nLineGap = std::max(lineGap, 0);
+        m_colour = QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+        m_font = QFont(QStringLiteral("WenQuanYi Micro Hei"));
+        m_font.setPixelSize(m_nCharHeight);
+        m_font.setWeight(static_cast<QFont::Weight>(kFontWeight));
+        // The glyphs are stretched so that an average character is charWidth wide.
+        const int average = std::max(QFontMetrics(m_font).averageCharWidth(), 1);
+        m_font.setStretch(std::clamp((m_nCharWidth * 100 + average / 2) / average, 1, 4000));
+        // One band at a time is rendered, stamped and cleared.
+        m_band = QImage(std::max(m_nBitmapWidth, 1), BandHeight(), QImage::Format_RGB32);
+        m_band.fill(Qt::black);
+    }
+
+    void DrawLines(uint8_t* frame, const char* text, TDrawRect rect) override {
+        if (frame == nullptr || text == nullptr || m_band.isNull()) return;
+        const std::string_view all(text, strnlen(text, kMaxTextBytes));
+        const TStampTarget target{frame, m_nBitmapWidth, m_nBitmapHeight, m_nFormat};
+        int line = 0;
+        size_t start = 0;
+        while (start < all.size()) {
+            size_t end = all.find_first_of("\r\n", start);
+            if (end == std::string_view::npos) end = all.size();
+            const std::string_view piece = all.substr(start, end - start);
+            start = end + 1;
+            if (piece.empty()) continue;
+            const int bandTop = line * BandHeight();
+            if (bandTop + BandHeight() > m_nBitmapHeight) break;
+            DrawBand(target, piece, bandTop, rect);
+            ++line;
+        }
+    }
+
+private:
+    int BandHeight() const { return m_nCharHeight + m_nLineGap; }
+
+    void DrawBand(const TStampTarget& target, std::string_view line, int bandTop, TDrawRect rect) {
+        const int width = std::min({(static_cast<int>(line.size()) + 2) * m_nCharWidth, m_nBitmapWidth,
+                                    rect.right - rect.left});
+        if (width <= 0 || !m_codec.FromAnsi(line, &m_utf8)) return;
+        {
+            QPainter painter(&m_band);
+            painter.setFont(m_font);
+            painter.setPen(m_colour);
+            painter.drawText(QRect(0, 0, width, BandHeight()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                             QString::fromUtf8(m_utf8.data(), static_cast<qsizetype>(m_utf8.size())));
+        }
+        StampBand(target, m_band.constBits(), static_cast<int>(m_band.bytesPerLine()), width, BandHeight(),
+                  rect.left, rect.top + bandTop, rect);
+        m_band.fill(Qt::black);
+    }
+
+    int m_nFormat = 28;
+    int m_nCharWidth = 1, m_nCharHeight = 1, m_nBitmapWidth = 0, m_nBitmapHeight = 0, m_nLineGap = 0;
+    QColor m_colour;
+    QFont m_font;
+    QImage m_band;
+    TAnsiCodec m_codec;
+    std::string m_utf8;
+};
+
+}  // namespace
+
+void StampBand(const TStampTarget& target, const uint8_t* band, int bandStride, int bandWidth, int bandHeight,
+               int x, int y, TDrawRect clip) {
+    const int bytes = BytesPerPixel(target.pixelFormat);
+    const int firstColumn = std::max({0, clip.left - x, -x});
+    const int endColumn = std::min({bandWidth, clip.right - x + 1, target.width - x});
+    const int firstRow = std::max({0, clip.top - y, -y});
+    const int endRow = std::min({bandHeight, clip.bottom - y + 1, target.height - y});
+    const size_t frameStride = static_cast<size_t>(target.width) * bytes;
+    for (int row = firstRow; row < endRow; ++row) {
+        const uint8_t* source = band + static_cast<size_t>(row) * bandStride;
+        uint8_t* destination = target.frame + static_cast<size_t>(y + row) * frameStride;
+        for (int column = firstColumn; column < endColumn; ++column) {
+            const uint8_t value = source[column * 4];  // the blue byte of B, G, R, X
+            if (value == 0) continue;
+            uint8_t* pixel = destination + static_cast<size_t>(x + column) * bytes;
+            if (bytes == 2) {
+                pixel[0] = value;
+                pixel[1] = 128;
+            } else {
+                std::memset(pixel, value, static_cast<size_t>(bytes));
+            }
+        }
+    }
+}
+
+IDrawText* CreateInstance_IDrawText() { return new TDrawText(); }
+
+void ReleaseInstance_IDrawText(IDrawText** holder) {
+    if (holder == nullptr) return;
+    delete *holder;
+    *holder = nullptr;
+}
+
+}  // namespace console
