@@ -616,6 +616,9 @@ bool CRoriDaziZevoDlg::RestartVideo() {
         StoreName(param.sources[0].name, "VideoDevName");
         m_pPreview->Configure(std::max(param.outWidth, param.outHeight), std::min(param.outWidth, param.outHeight),
                               param.outFormat == 3 ? 28 : param.outFormat);
+        m_pPreview->SetCaptureFormat(param.actualFormat.width, param.actualFormat.height,
+                                     param.actualFormat.pixelFormat);
+        m_pPreview->ResetStatistics();
         engine->SetLayout(&m_pPreview->CurrentLayout());
         for (int i = 0; i < std::min<int>(m_pParams->count, kParamSliders); ++i) {
             if (m_pSliders[i]->isEnabled()) engine->SetParam(m_pSliders[i]->value(), i);
@@ -896,10 +899,15 @@ long CRoriDaziZevoDlg::FrameCallback(unsigned char* frame, void* user, int camer
 void CRoriDaziZevoDlg::OnFrame(AVFrame* frame, int cameraInUse) {
     if (frame == nullptr || m_bClosing.load() || m_pEngine.load() == nullptr) return;
     const int64_t start = platform::PerfCounter::Now();
+    // The pattern is the only thing written into the engine's frame.
+    if (m_bTestPattern.load() && TTestPattern::Fits(frame)) {
+        m_testPattern.Draw(frame);
+        frame->pkt_pos = (platform::PerfCounter::Now() - start + 500000) / 1000000;
+    }
     m_videoRestamp.Push(m_recorders, frame, m_bAudioCaptured.load());
     // Posted with every frame until the dialog has taken the new value.
     if (cameraInUse != m_nLastCameraInUse.load()) PostDispatch(this, kCameraInUse, cameraInUse);
-    if (m_pPreview != nullptr && m_pPreview->IsShown()) m_pPreview->Offer(frame);
+    if (m_pPreview != nullptr && m_pPreview->IsShown()) m_pPreview->Draw(frame, cameraInUse);
     m_handlerFigures.Record(start, platform::PerfCounter::Now(), frame->pkt_size);
 }
 

@@ -11,6 +11,7 @@
 #include "common/IRtLog.h"
 #include "console/THandlerFigures.h"
 #include "console/TKeyboardHook.h"
+#include "console/TTestPattern.h"
 #include "console/media/TRecorderSlot.h"
 #include "console/media/TVideoRestamp.h"
 #include "engine/ICapMattEngine.h"
@@ -97,7 +98,7 @@ public:
     // The size the template gives in pixels, before the debug panel is hidden.
     QSize TemplateSize() const;
     bool IsDebugPanelOpen() const { return m_bDebugPanelOpen; }
-    bool TestPatternOption() const { return m_bTestPattern; }
+    bool TestPatternOption() const { return m_bTestPattern.load(); }
     int CurrentTemplate() const { return m_nTemplateIndex; }
 
 protected:
@@ -185,7 +186,9 @@ private:
     bool m_bEnded = false;
     bool m_bPlacedShown = false;
     bool m_bDebugPanelOpen = false;
-    bool m_bTestPattern = false;
+    // Read by the frame handler.
+    std::atomic<bool> m_bTestPattern{false};
+    TTestPattern m_testPattern;  // the engine's output thread only
 
     TDropDownList* m_pMainList = nullptr;   // 1017
     QComboBox* m_pDisplayList = nullptr;    // 1016

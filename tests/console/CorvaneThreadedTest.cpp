@@ -69,25 +69,5 @@ TEST(CorvaneThreadedTest, FramesAndAudioFlowWhileRecordersAreSwappedAndTheEchoPa
     av_frame_free(&sound);
 }
 
-// The echo window keeps one frame: offers that arrive before a paint
-// replace the unpainted one, and a paint shows the newest.
-TEST(CorvaneThreadedTest, EchoWindowReplacesAnUnpaintedFrame) {
-    corvane::test::OffscreenApp();
-    CPreviewDlg preview;
-    preview.show();
-    AVFrame* first = MakePicture();
-    AVFrame* second = MakePicture();
-    std::thread producer([&] {
-        preview.Offer(first);
-        preview.Offer(second);
-    });
-    producer.join();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(preview.ReplacedFrames(), 1);
-    EXPECT_EQ(preview.PaintedFrames(), 1);
-    av_frame_free(&first);
-    av_frame_free(&second);
-}
-
 }  // namespace
 }  // namespace console
