@@ -31,6 +31,7 @@ extern "C" {
 #include "console/AnsiCodePage.h"
 #include "console/DispatchEvent.h"
 #include "console/services/SettingsStore.h"
+#include "platform/PerfCounter.h"
 
 namespace console {
 
@@ -200,8 +201,10 @@ void CPreviewDlg::OnWake() {
 }
 
 void CPreviewDlg::TakeFrame() {
+    const int64_t start = platform::PerfCounter::Now();
     if (!m_draw.Redraw()) return;
     StampStatistics();
+    m_nTakeNanos = platform::PerfCounter::Now() - start;
     m_bFresh = true;
     m_pSurface->update();
 }
@@ -225,12 +228,31 @@ void CPreviewDlg::StampStatistics() {
     if (!m_codec.ToAnsi(text, &m_ansiText)) return;
     const TDrawRect box{m_nTextX, m_nTextY, m_nPictureWidth - 1, m_nPictureHeight - 1};
     m_pText->DrawLines(m_overlay.data(), m_ansiText.c_str(), box);
-    // Everything stamped lies right of and below the origin: the band
-    // rows run at most to the picture's bottom.
-    m_overlayDirty = QRect(m_nTextX, m_nTextY, m_nPictureWidth - m_nTextX, m_nPictureHeight - m_nTextY);
+    m_overlayDirty = TextExtent().intersected(QRect(0, 0, m_nPictureWidth, m_nPictureHeight));
+}
+
+QRect CPreviewDlg::TextExtent() const {
+    // The bands DrawLines may have drawn: one per non-empty line, each
+    // (length + 2) characters wide.
+    int lines = 0;
+    size_t longest = 0;
+    size_t start = 0;
+    while (start < m_ansiText.size()) {
+        size_t end = m_ansiText.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = m_ansiText.size();
+        if (end > start) {
+            ++lines;
+            longest = std::max(longest, end - start);
+        }
+        start = end + 1;
+    }
+    const int charWidth = std::max(m_nPictureWidth * 20 / 1920, 1);
+    const int band = std::max(m_nPictureHeight * 50 / 1080, 1) + kLineGap;
+    return QRect(m_nTextX, m_nTextY, static_cast<int>(longest + 2) * charWidth, lines * band);
 }
 
 void CPreviewDlg::PaintSurface(QWidget* surface) {
+    const int64_t start = platform::PerfCounter::Now();
     QPainter painter(surface);
     const QSize size = surface->size();
     if (size.isEmpty()) return;
@@ -240,6 +262,7 @@ void CPreviewDlg::PaintSurface(QWidget* surface) {
     if (m_bFresh) {
         m_bFresh = false;
         ++m_nPainted;
+        if (m_paintObserver) m_paintObserver(m_nTakeNanos + platform::PerfCounter::Now() - start);
     }
 }
 

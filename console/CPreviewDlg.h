@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,10 @@ public:
     int64_t ReplacedFrames() const { return m_draw.ReplacedFrames(); }
     int64_t LostFrames() const { return m_nLost.load(std::memory_order_relaxed); }
 
+    // Called on this thread with the work spent on each new frame shown
+    // (taking, converting, stamping and painting it), in nanoseconds.
+    void SetPaintObserver(std::function<void(int64_t)> observer) { m_paintObserver = std::move(observer); }
+
     // The surface's paint: the stretched picture, the overlay, the red frame.
     void PaintSurface(QWidget* surface);
 
@@ -104,6 +109,7 @@ private:
     void OnWake();
     void TakeFrame();
     void StampStatistics();
+    QRect TextExtent() const;
     void ComposeClient(QImage& client);
     void BlendOverlay(QImage& client);
     void PaintRedFrame(QImage& client);
@@ -141,6 +147,8 @@ private:
     QString m_statistics;
     QImage m_client;
     bool m_bFresh = false;
+    int64_t m_nTakeNanos = 0;
+    std::function<void(int64_t)> m_paintObserver;
     int64_t m_nPainted = 0;
     bool m_bFullScreen = false;
     QRect m_windowedRect;

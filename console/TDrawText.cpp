@@ -82,7 +82,9 @@ private:
         }
         StampBand(target, m_band.constBits(), static_cast<int>(m_band.bytesPerLine()), width, BandHeight(),
                   rect.left, rect.top + bandTop, rect);
-        m_band.fill(Qt::black);
+        // Only the drawn width needs clearing.
+        for (int row = 0; row < BandHeight(); ++row)
+            std::memset(m_band.scanLine(row), 0, static_cast<size_t>(width) * 4);
     }
 
     int m_nFormat = 28;
