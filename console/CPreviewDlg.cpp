@@ -50,7 +50,7 @@ constexpr char kStatisticsFormat[] =
 // The picture surface "1072"; the window paints it.
 class TEchoSurface final : public QWidget {
 public:
-    TEchoSurface(CPreviewDlg* window) : QWidget(window), m_pWindow(window) {
+    explicit TEchoSurface(CPreviewDlg* window) : QWidget(window), m_pWindow(window) {
         setObjectName(QStringLiteral("1072"));
         setAttribute(Qt::WA_OpaquePaintEvent);
         setMouseTracking(true);
