@@ -65,7 +65,7 @@ void BM_Paint(benchmark::State& state) {
         frame->pkt_size = static_cast<int>(sequence++);
         frame->pkt_duration = av_gettime_relative() - 40000;
         window.Draw(frame, 1);
-        QCoreApplication::processEvents();
+        window.TakeFrame();
         window.Surface()->repaint();
     }
     if (window.PaintedFrames() < static_cast<int64_t>(state.iterations()))

@@ -23,6 +23,7 @@ extern "C" {
 #include <QPainter>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <iterator>
@@ -43,6 +44,8 @@ constexpr int kLineGap = 15;
 constexpr int kRedFrameThickness = 3;  // client pixels
 constexpr uint32_t kRedArgb = 0xFFFF0000u;
 constexpr int kStoredSaveAsItems = 9;
+constexpr int kPollMs = 4;
+constexpr int kIdlePollsBeforeWake = 25;  // 100 ms without a frame
 constexpr char kStatisticsFormat[] =
     "采集分辨率: %dx%d\r输出分辨率: %dx%d\r实际帧率: %2.2f\r颜色空间: %s(采集)\r颜色空间: %s(输出)\r"
     "当前延时: %2dms\r平均延时: %2dms\r当前帧号: %d\r关键耗时: %d\n\rVCam状态: %s\n\r右键菜单关闭提示信息\r";
@@ -97,6 +100,12 @@ CPreviewDlg::CPreviewDlg(QWidget* owner)
         m_pWake = new QSocketNotifier(m_nWakeFd, QSocketNotifier::Read, this);
         connect(m_pWake, &QSocketNotifier::activated, this, [this] { OnWake(); });
     }
+    // Once frames flow the window polls for them: the delivering thread
+    // then never wakes this one (see TImageDraw::SetPolled).
+    m_pPoll = new QTimer(this);
+    m_pPoll->setTimerType(Qt::PreciseTimer);
+    m_pPoll->setInterval(kPollMs);
+    connect(m_pPoll, &QTimer::timeout, this, [this] { Poll(); });
     m_draw.Init(this);
     const int width = m_nPictureWidth, height = m_nPictureHeight;
     m_nPictureWidth = 0;
@@ -200,13 +209,26 @@ void CPreviewDlg::OnWake() {
     TakeFrame();
 }
 
-void CPreviewDlg::TakeFrame() {
+bool CPreviewDlg::TakeFrame() {
     const int64_t start = platform::PerfCounter::Now();
-    if (!m_draw.Redraw()) return;
+    if (!m_draw.Redraw()) return false;
     StampStatistics();
     m_nTakeNanos = platform::PerfCounter::Now() - start;
     m_bFresh = true;
     m_pSurface->update();
+    if (!m_pPoll->isActive()) {
+        m_draw.SetPolled(true);
+        m_pPoll->start();
+    }
+    m_nIdlePolls = 0;
+    return true;
+}
+
+void CPreviewDlg::Poll() {
+    if (TakeFrame() || ++m_nIdlePolls < kIdlePollsBeforeWake) return;
+    // Frames stopped: back to being woken by the next one.
+    m_pPoll->stop();
+    if (m_draw.SetPolled(false)) TakeFrame();
 }
 
 void CPreviewDlg::StampStatistics() {

@@ -20,6 +20,7 @@
 struct AVFrame;
 class QMenu;
 class QSocketNotifier;
+class QTimer;
 
 namespace console {
 
@@ -76,6 +77,10 @@ public:
     QMenu* PrepareContextMenu();
     void RunCommand(int command);
 
+    // What a wake-up or a poll does: takes the newest handed-over frame,
+    // stamps its statistics and asks the surface to paint; false without one.
+    bool TakeFrame();
+
     // The statistics text of the frame shown last (UTF-8).
     const QString& StatisticsText() const { return m_statistics; }
     int64_t PaintedFrames() const { return m_nPainted; }
@@ -107,7 +112,7 @@ private:
     void CreateMenu();
     void PlaceWindowed();
     void OnWake();
-    void TakeFrame();
+    void Poll();
     void StampStatistics();
     QRect TextExtent() const;
     void ComposeClient(QImage& client);
@@ -139,6 +144,8 @@ private:
 
     // User-interface thread only.
     QSocketNotifier* m_pWake = nullptr;
+    QTimer* m_pPoll = nullptr;
+    int m_nIdlePolls = 0;
     std::vector<uint8_t> m_overlay;  // BGRA premultiplied, the picture's size
     QRect m_overlayDirty;            // where the last text was stamped, picture pixels
     std::vector<uint8_t> m_overlayScaled;

@@ -24,12 +24,13 @@ bool IsDrawableFormat(int format) {
 
 }  // namespace
 
-TImageDraw::TImageDraw() : m_pSlot(av_frame_alloc()), m_pShown(av_frame_alloc()) {}
+TImageDraw::TImageDraw() : m_pSlot(av_frame_alloc()), m_pShown(av_frame_alloc()), m_pTaken(av_frame_alloc()) {}
 
 TImageDraw::~TImageDraw() {
     Release();
     av_frame_free(&m_pSlot);
     av_frame_free(&m_pShown);
+    av_frame_free(&m_pTaken);
 }
 
 int32_t TImageDraw::Init(IDrawWindow* window) {
@@ -83,19 +84,30 @@ int32_t TImageDraw::Draw(const AVFrame* frame, const TFrameNote& note) {
     return 0;
 }
 
+bool TImageDraw::SetPolled(bool polled) {
+    m_bPolled = polled;
+    // While polled the pending flag stays set, so Draw asks for nothing.
+    m_bRepaintPending.store(polled);
+    if (polled) return false;
+    // A frame handed over before the flag was cleared asked for no repaint.
+    std::lock_guard<std::mutex> hold(m_slotLock);
+    return m_bSlotFull;
+}
+
 bool TImageDraw::Redraw() {
-    m_bRepaintPending.store(false);
-    // The shown frame's buffer may hold the last reference: it is let go
-    // outside the lock the delivering thread takes.
-    av_frame_unref(m_pShown);
-    m_bPictureInPlace = false;
+    if (!m_bPolled) m_bRepaintPending.store(false);
     {
         std::lock_guard<std::mutex> hold(m_slotLock);
         if (!m_bSlotFull) return false;
-        av_frame_move_ref(m_pShown, m_pSlot);
+        av_frame_move_ref(m_pTaken, m_pSlot);
         m_shownNote = m_slotNote;
         m_bSlotFull = false;
     }
+    // The shown frame's buffer may hold the last reference: it is let go
+    // outside the lock the delivering thread takes.
+    av_frame_unref(m_pShown);
+    av_frame_move_ref(m_pShown, m_pTaken);
+    m_bPictureInPlace = false;
     if (MakePicture()) return true;
     // A frame from before a restart to another size or format would be read
     // past its end at the configured size: it is not drawn.

@@ -77,6 +77,13 @@ public:
     bool Redraw() override;
     bool IsReady() const override { return m_pWindow.load() != nullptr; }
 
+    // Window's thread. While the window polls (calls Redraw on a timer of
+    // its own), Draw asks for no repaint: a wake-up from the delivering
+    // thread lets the woken window thread take the core from it on a busy
+    // machine. Leaving polling returns true when a frame waits, which the
+    // window must then take.
+    bool SetPolled(bool polled);
+
     // Window's thread, after Redraw: the shown frame, its note, and its
     // picture in BGRA at the configured landscape size (a portrait frame
     // scaled into its centred band, black beside it).
@@ -103,10 +110,12 @@ private:
     TFrameNote m_slotNote;       // guarded by m_slotLock
     bool m_bSlotFull = false;    // guarded by m_slotLock
     std::atomic<bool> m_bRepaintPending{false};
+    bool m_bPolled = false;  // window's thread
     std::atomic<int64_t> m_nReplaced{0};
 
     // Window's thread only.
     AVFrame* m_pShown = nullptr;
+    AVFrame* m_pTaken = nullptr;  // between the slot and m_pShown, always empty outside Redraw
     TFrameNote m_shownNote;
     std::vector<uint8_t> m_picture;   // BGRA, m_nWidth x m_nHeight
     std::vector<uint8_t> m_portrait;  // BGRA of a portrait frame before scaling into its band

@@ -95,7 +95,9 @@ std::unique_ptr<CPreviewDlg> MakeWindow(QSize client, bool info = false, QWidget
 // Hands the frame over as the engine's thread does and lets the window paint it.
 void DrawAndPaint(CPreviewDlg& window, const AVFrame* frame, int cameraInUse = 0) {
     window.Draw(frame, cameraInUse);
+    // The first frame wakes the window; later ones wait for its poll.
     QCoreApplication::processEvents();
+    window.TakeFrame();
     window.Surface()->repaint();
 }
 

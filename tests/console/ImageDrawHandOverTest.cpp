@@ -94,5 +94,24 @@ TEST(ImageDrawHandOverTest, DrawsDuringAStalledWindowNeverWaitAndKeepOnlyTheNewe
     for (AVFrame*& frame : frames) av_frame_free(&frame);
 }
 
+// While the window polls, frames ask for no repaint; a frame handed over
+// just before polling ends is reported so that the window takes it.
+TEST(ImageDrawHandOverTest, PolledWindowIsNotWokenAndLeavingPollingReportsAWaitingFrame) {
+    TCountingWindow window;
+    TImageDraw draw;
+    ASSERT_EQ(draw.Init(&window), 0);
+    ASSERT_EQ(draw.SetFormat(64, 36, AV_PIX_FMT_BGRA), 0);
+    AVFrame* frame = MakeFrame(7);
+    draw.SetPolled(true);
+    std::thread deliverer([&] { EXPECT_EQ(draw.Draw(frame, {}), 0); });
+    deliverer.join();
+    EXPECT_EQ(window.requests.load(), 0);
+    EXPECT_TRUE(draw.SetPolled(false));
+    ASSERT_TRUE(draw.Redraw());
+    EXPECT_EQ(draw.Shown()->pts, 7);
+    EXPECT_FALSE(draw.SetPolled(false));
+    av_frame_free(&frame);
+}
+
 }  // namespace
 }  // namespace console
