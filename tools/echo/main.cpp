@@ -241,7 +241,10 @@ int Run(const TEchoOptions& options, console::TEngineBinding& binding) {
                 status = 1;
             }
         }
-        if (second >= seconds) QCoreApplication::quit();
+        if (second >= seconds) {
+            tick.stop();
+            QCoreApplication::quit();
+        }
     });
     tick.start(1000);
     QCoreApplication::exec();
