@@ -352,9 +352,7 @@ void CRoriDaziZevoDlg::InitControls() {
     m_nTemplateIndex = 0;
     setWindowTitle(QString::fromLatin1(kCaption));
     m_pPreview = new CPreviewDlg(this);
-    m_pLayoutEditor = new LayoutEditor(this);
-    m_pLayoutEditor->Attach(m_pPreview);
-    m_pLayoutEditor->SetLayoutChanged([this](const TCapLayout& layout) {
+    Editor().SetLayoutChanged([this](const TCapLayout& layout) {
         OnDispatchMsg(kLayoutChanged, reinterpret_cast<int64_t>(&layout));
     });
     m_options.listDevices(m_pDevices.get());
@@ -431,7 +429,7 @@ void CRoriDaziZevoDlg::ApplyScreenTint() {
 
 void CRoriDaziZevoDlg::ApplyHidePresenter() {
     ICapMattEngine* engine = m_pEngine.load();
-    if (engine == nullptr || m_pLayoutEditor == nullptr) return;
+    if (engine == nullptr || m_pPreview == nullptr) return;
     TCapLayout& layout = Editor().CurrentLayout();
     for (TCapLayer& layer : layout.layers) {
         if (layer.Id != TCapLayer::kPresenter) continue;
@@ -644,7 +642,6 @@ bool CRoriDaziZevoDlg::RestartVideo() {
         StoreName(param.sources[0].name, "VideoDevName");
         m_pPreview->Configure(std::max(param.outWidth, param.outHeight), std::min(param.outWidth, param.outHeight),
                               param.outFormat == 3 ? 28 : param.outFormat);
-        Editor().SetReferenceSize(std::max(param.outWidth, param.outHeight), std::min(param.outWidth, param.outHeight));
         PassLayoutOn();
         for (int i = 0; i < std::min<int>(m_pParams->count, kParamSliders); ++i) {
             if (m_pSliders[i]->isEnabled()) engine->SetParam(m_pSliders[i]->value(), i);
@@ -659,13 +656,14 @@ bool CRoriDaziZevoDlg::RestartVideo() {
 }
 
 // Every source start restarts the statistics with the capture format the
-// engine reported. The echo window keeps the delay sum and the dropped-frame
-// count on the engine's output thread and starts them again when it sees a
-// new epoch; a direct reset of the echo window belongs here too.
+// engine reported.
 void CRoriDaziZevoDlg::ResetStatistics(const TCapVideoFormat& captured) {
     m_actualFormat = captured;
-    m_nStatisticsEpoch.fetch_add(1, std::memory_order_release);
+    m_pPreview->SetCaptureFormat(captured.width, captured.height, captured.pixelFormat);
+    m_pPreview->ResetStatistics();
 }
+
+LayoutEditor& CRoriDaziZevoDlg::Editor() { return m_pPreview->Editor(); }
 
 bool CRoriDaziZevoDlg::BuildOpenParam(TCapOpenParam* param) {
     int16_t kind = kCapSourceNone;
@@ -733,7 +731,7 @@ std::string CRoriDaziZevoDlg::AskTemplateName() {
 
 void CRoriDaziZevoDlg::SelectTemplate(int slot) {
     ICapMattEngine* engine = m_pEngine.load();
-    if (engine == nullptr || m_pLayoutEditor == nullptr) return;
+    if (engine == nullptr || m_pPreview == nullptr) return;
     TCapLayout layout = LoadSlot(slot, true);
     TakeLayout(layout);
     m_pTemplateButtons[slot]->setText(LayoutName(layout));
@@ -748,7 +746,7 @@ void CRoriDaziZevoDlg::SelectTemplate(int slot) {
 }
 
 void CRoriDaziZevoDlg::SaveLayout() {
-    if (m_pLayoutEditor == nullptr) return;
+    if (m_pPreview == nullptr) return;
     if (Editor().CurrentLayout().BuildIn != 0) {
         m_prompts.ShowBox("内置模板不可修改");
         return;
@@ -762,7 +760,7 @@ void CRoriDaziZevoDlg::SaveLayout() {
 // A slot still under its default name gets a name first; cancelling the
 // question ends the action with nothing stored.
 void CRoriDaziZevoDlg::SaveLayoutAs(int slot) {
-    if (m_pLayoutEditor == nullptr) return;
+    if (m_pPreview == nullptr) return;
     TCapLayout record = LoadSlot(slot, false);
     if (record.BuildIn != 0) {
         m_prompts.ShowBox("不能修改系统内置模板");
@@ -807,7 +805,7 @@ void CRoriDaziZevoDlg::RenameTemplate(int slot) {
 
 void CRoriDaziZevoDlg::ResetLayout() {
     ICapMattEngine* engine = m_pEngine.load();
-    if (engine == nullptr || m_pLayoutEditor == nullptr) return;
+    if (engine == nullptr || m_pPreview == nullptr) return;
     const int slot = m_nTemplateIndex;
     TCapLayout layout = EmptyLayout();
     if (slot < kBuiltInSlots) {
@@ -962,10 +960,15 @@ long CRoriDaziZevoDlg::FrameCallback(unsigned char* frame, void* user, int camer
 void CRoriDaziZevoDlg::OnFrame(AVFrame* frame, int cameraInUse) {
     if (frame == nullptr || m_bClosing.load() || m_pEngine.load() == nullptr) return;
     const int64_t start = platform::PerfCounter::Now();
+    // The pattern is the only thing written into the engine's frame.
+    if (m_bTestPattern.load() && TTestPattern::Fits(frame)) {
+        m_testPattern.Draw(frame);
+        frame->pkt_pos = (platform::PerfCounter::Now() - start + 500000) / 1000000;
+    }
     m_videoRestamp.Push(m_recorders, frame, m_bAudioCaptured.load());
     // Posted with every frame until the dialog has taken the new value.
     if (cameraInUse != m_nLastCameraInUse.load()) PostDispatch(this, kCameraInUse, cameraInUse);
-    if (m_pPreview != nullptr && m_pPreview->IsShown()) m_pPreview->Offer(frame);
+    if (m_pPreview != nullptr && m_pPreview->IsShown()) m_pPreview->Draw(frame, cameraInUse);
     m_handlerFigures.Record(start, platform::PerfCounter::Now(), frame->pkt_size);
 }
 
@@ -986,7 +989,7 @@ void CRoriDaziZevoDlg::RequestClose() {
 
 void CRoriDaziZevoDlg::OnCancel() {
     if (m_bClosing.exchange(true)) return;
-    if (m_bLayoutApplied && m_pLayoutEditor != nullptr && Editor().CurrentLayout().BuildIn == 0)
+    if (m_bLayoutApplied && m_pPreview != nullptr && Editor().CurrentLayout().BuildIn == 0)
         SaveTemplate(Editor().CurrentLayout(), m_nTemplateIndex);
     // The live recorder's outputs may be files too: both are finished.
     m_recorders.file.Close();

@@ -11,6 +11,7 @@
 #include "common/IRtLog.h"
 #include "console/THandlerFigures.h"
 #include "console/TKeyboardHook.h"
+#include "console/TTestPattern.h"
 #include "console/VFmtSettings.h"
 #include "console/media/TRecorderSlot.h"
 #include "console/media/TVideoRestamp.h"
@@ -92,8 +93,8 @@ public:
 
     TRecorderSlots& Recorders() { return m_recorders; }
     CPreviewDlg* Preview() const { return m_pPreview; }
-    // The editor of the current layout; exists from InitControls on.
-    LayoutEditor& Editor() { return *m_pLayoutEditor; }
+    // The echo window's editor of the current layout; from InitControls on.
+    LayoutEditor& Editor();
     ICapMattEngine* Engine() const { return m_pEngine.load(); }
     bool IsClosing() const { return m_bClosing.load(); }
     bool HasEnded() const { return m_bEnded; }
@@ -104,14 +105,11 @@ public:
     // The size the template gives in pixels, before the debug panel is hidden.
     QSize TemplateSize() const;
     bool IsDebugPanelOpen() const { return m_bDebugPanelOpen; }
-    bool TestPatternOption() const { return m_bTestPattern; }
+    bool TestPatternOption() const { return m_bTestPattern.load(); }
     int CurrentTemplate() const { return m_nTemplateIndex; }
     // The format the main source delivers since the last source start, as
     // the statistics show it.
     const TCapVideoFormat& CaptureFormat() const { return m_actualFormat; }
-    // Counts the source starts; the statistics count their delay sum and
-    // dropped frames from the latest one. Any thread.
-    int64_t StatisticsEpoch() const { return m_nStatisticsEpoch.load(std::memory_order_acquire); }
 
 protected:
     bool event(QEvent* event) override;
@@ -191,10 +189,8 @@ private:
     int64_t m_nEngineCreated = 0;
     THandlerFigures m_handlerFigures;
     TCapVideoFormat m_actualFormat = kDefaultVideoFormat;
-    std::atomic<int64_t> m_nStatisticsEpoch{0};
 
     CPreviewDlg* m_pPreview = nullptr;
-    LayoutEditor* m_pLayoutEditor = nullptr;
     IAudioCaptor* m_pAudioCaptor = nullptr;
     TRecorderSlots m_recorders;
     // Touched by the engine's output thread only.
@@ -208,7 +204,9 @@ private:
     bool m_bEnded = false;
     bool m_bPlacedShown = false;
     bool m_bDebugPanelOpen = false;
-    bool m_bTestPattern = false;
+    // Read by the frame handler.
+    std::atomic<bool> m_bTestPattern{false};
+    TTestPattern m_testPattern;  // the engine's output thread only
 
     TDropDownList* m_pMainList = nullptr;   // 1017
     QComboBox* m_pDisplayList = nullptr;    // 1016

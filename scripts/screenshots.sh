@@ -38,3 +38,10 @@ mkdir -p "$root/docs"
 echo "wrote $root/docs/console.png ($(stat -c %s "$root/docs/console.png") bytes)"
 "$build/bin/settings_screenshot" "$root/docs/settings-dialog.png"
 echo "wrote $root/docs/settings-dialog.png ($(stat -c %s "$root/docs/settings-dialog.png") bytes)"
+
+# The echo window alone: statistics over the composed picture, layer 1
+# pointed at (the layout editor frames the layer it selects in red).
+nice cmake --build "$build" -j2 --target corvane-echo
+"$build/bin/corvane-echo" "$build/tools/presenter-sample.mp4" --size 1920x1080 --seconds 5 --select 1 \
+    --screenshot "$root/docs/echo-window.png" >/dev/null
+echo "wrote $root/docs/echo-window.png ($(stat -c %s "$root/docs/echo-window.png") bytes)"
