@@ -826,7 +826,6 @@ void CRoriDaziZevoDlg::OnLayoutChanged(const TCapLayout* layout) {
     if (layout == nullptr || engine == nullptr) return;
     TCapLayout copy = *layout;
     engine->SetLayout(&copy);
-    if (m_pPreview != nullptr) m_pPreview->SetLayout(copy);
 }
 
 void CRoriDaziZevoDlg::TakeLayout(const TCapLayout& layout) {
@@ -835,9 +834,7 @@ void CRoriDaziZevoDlg::TakeLayout(const TCapLayout& layout) {
 }
 
 void CRoriDaziZevoDlg::PassLayoutOn() {
-    TCapLayout& layout = Editor().CurrentLayout();
-    if (m_pPreview != nullptr) m_pPreview->SetLayout(layout);
-    if (ICapMattEngine* engine = m_pEngine.load()) engine->SetLayout(&layout);
+    if (ICapMattEngine* engine = m_pEngine.load()) engine->SetLayout(&Editor().CurrentLayout());
 }
 
 // A new output size must never reach a running recorder, so the settings
