@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QTest>
 
@@ -169,6 +170,31 @@ TEST(EchoWindowTest, NothingIsDrawnWhileHidden) {
     av_frame_free(&picture);
     EXPECT_EQ(window->PaintedFrames(), 0);
     EXPECT_EQ(window->ReplacedFrames(), 0);
+}
+
+// With the statistics off, the layer the pointer selects is still framed
+// in red, 3 client pixels thick, over the picture only.
+TEST(EchoWindowTest, SelectedLayerIsFramedInRedWithoutStatistics) {
+    auto window = MakeWindow({128, 72});
+    TCapLayout layout{};
+    layout.LayerCnt = 1;
+    layout.MaxWidth = 128;
+    layout.MaxHeight = 72;
+    layout.layers[0] = {TCapLayer::kPresenter, 3, 1, {{32, 18}, {95, 18}, {95, 53}, {32, 53}}};
+    window->SetLayout(layout);
+    QMouseEvent hover(QEvent::MouseMove, QPointF(64, 36), window->Surface()->mapToGlobal(QPointF(64, 36)),
+                      Qt::NoButton, Qt::MouseButtons{}, Qt::NoModifier);
+    QCoreApplication::sendEvent(window->Surface(), &hover);
+    ASSERT_EQ(window->Editor().Selected(), 0);
+    AVFrame* black = MakeFrame(128, 72, AV_PIX_FMT_BGRA);
+    for (int y = 0; y < 72; ++y) std::fill_n(black->data[0] + y * black->linesize[0], 128 * 4, uint8_t(0));
+    DrawAndPaint(*window, black);
+    av_frame_free(&black);
+    const QImage shown = Grab(*window);
+    for (const QPoint edge : {QPoint(33, 36), QPoint(94, 36), QPoint(64, 19), QPoint(64, 52)})
+        ExpectColour(shown, edge, qRgb(255, 0, 0), 0);
+    for (const QPoint clear : {QPoint(36, 36), QPoint(64, 36), QPoint(20, 36), QPoint(64, 60)})
+        ExpectColour(shown, clear, qRgb(0, 0, 0), 0);
 }
 
 // The statistics text of a known frame; the average covers the delays

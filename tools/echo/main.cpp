@@ -243,7 +243,9 @@ int Run(const TEchoOptions& options, console::TEngineBinding& binding) {
         }
         if (second >= seconds) {
             tick.stop();
-            QCoreApplication::quit();
+            // quit() would ask the windows first, and the full-screen echo
+            // window takes a close request as "leave full screen".
+            QCoreApplication::exit(0);
         }
     });
     tick.start(1000);
