@@ -17,6 +17,7 @@ extern "C" {
 #include "common/ErrorTrail.h"
 #include "console/media/MediaCodes.h"
 #include "platform/DebugOutput.h"
+#include "platform/ThreadPriority.h"
 
 namespace console {
 
@@ -152,7 +153,7 @@ int32_t TRecord::Open(const char* const* outputs, int nOutCnt, const RecordParam
     m_audioClock.Reset();
     m_counters.Reset();
     m_arrMuxerFile.clear();
-    if (!OpenEncoders()) return 1;
+    if (!OpenEncodersBelowLivePriority()) return 1;
     if (m_VEnc && !m_pVideoQueue) m_pVideoQueue = std::make_unique<TFrameQueue>();
     if (m_pAEnc && !m_pAudioQueue) m_pAudioQueue = std::make_unique<TFrameQueue>();
     OpenOutputs(outputs, nOutCnt);
@@ -170,6 +171,19 @@ int32_t TRecord::Open(const char* const* outputs, int nOutCnt, const RecordParam
     m_bVideoOpen = m_VEnc != nullptr;
     m_bAudioOpen = m_pAEnc != nullptr;
     return 0;
+}
+
+// Encoding yields the processor to the live picture (the engine, the echo
+// window, the user interface): the encoders' threads start from a thread of
+// lower priority and keep it, and the worker lowers its own. The queues hold
+// what waits meanwhile.
+bool TRecord::OpenEncodersBelowLivePriority() {
+    bool opened = false;
+    std::thread([this, &opened] {
+        platform::LowerCallingThreadPriority(kEncodingNiceSteps);
+        opened = OpenEncoders();
+    }).join();
+    return opened;
 }
 
 bool TRecord::OpenEncoders() {
@@ -401,6 +415,7 @@ void TRecord::WorkerRoutine(void* self) { static_cast<TRecord*>(self)->WorkerLoo
 // lands after the look sets it again and is not missed. A stop request seen
 // before the queues are drained ends the loop after that drain.
 void TRecord::WorkerLoop() {
+    platform::LowerCallingThreadPriority(kEncodingNiceSteps);
     for (;;) {
         const bool stopping = m_worker.ExitRequested();
         m_worker.ResetWake();

@@ -44,6 +44,8 @@ public:
     static constexpr int kQueueSlots = 200;
     static constexpr int kMaxOutputs = 8;  // TMuxerMaxCnt
     static constexpr int64_t kWarmUpUs = 2000000;
+    // How many nice levels encoding runs below the thread that opened the recorder.
+    static constexpr int kEncodingNiceSteps = 10;
     static constexpr int64_t kMaxQueuedBytes = int64_t{512} << 20;
 
     TRecord();
@@ -85,6 +87,7 @@ private:
 
     static void WorkerRoutine(void* self);
     void WorkerLoop();
+    bool OpenEncodersBelowLivePriority();
     bool OpenEncoders();
     void OpenOutputs(const char* const* outputs, int nOutCnt);
     bool EncodeQueuedVideoFrame();
