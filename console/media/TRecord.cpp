@@ -326,12 +326,14 @@ int32_t TRecord::PushVideo(AVFrame* frame) {
         const AVRational timeBase = stream != nullptr ? stream->time_base : kMicroseconds;
         m_bVideoWarm = av_rescale_q(sinceStart, timeBase, kMicroseconds) >= kWarmUpUs;
         if (m_bVideoWarm && (!m_pAEnc || streamStart == -1)) FixStart(t);
+    }
+    // The frame that fixes the start is the first one kept.
+    if (m_startUs == 0) {
         drop = EDropCause::kWarmUp;
     } else {
         const int64_t alignUs = m_params.avAlignMs * int64_t{1000};
         int64_t rel = t - m_startUs + alignUs;
-        // The frame that fixed the start (or warmed the video) was dropped:
-        // the first one kept stands for the picture at the start, so the
+        // The first frame kept stands for the picture at the start, so the
         // video begins where the audio does, not a frame or two later.
         if (m_nLastVideoUs == INT64_MIN && rel >= 0) rel = std::min(rel, std::max<int64_t>(alignUs, 0));
         if (rel < 0) {

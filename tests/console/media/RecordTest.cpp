@@ -53,11 +53,12 @@ TEST(RecordTest, VideoOnlyDropsTheWarmUpAndWritesTheRest) {
     PushVideo(*recorder, stream.Get(), 90, 0);
     const auto stats = recorder->Stats();
     recorder->Close();
-    // Frames 0..60 lie within 2 s of the stream's start; frame 61 fixes the start.
-    EXPECT_EQ(Drops(stats, EDropCause::kWarmUp), 62);
+    // Frames 0..60 lie within 2 s of the stream's start; frame 61 fixes the
+    // start and is the first written.
+    EXPECT_EQ(Drops(stats, EDropCause::kWarmUp), 61);
     const auto info = ReadBack(folder / "v.mp4");
     ASSERT_EQ(info.streams.size(), 1u);
-    EXPECT_EQ(info.streams[0].packets, 28);
+    EXPECT_EQ(info.streams[0].packets, 29);
     EXPECT_TRUE(info.streams[0].dtsRising);
     EXPECT_EQ(common::ErrorTrail::Take(), "");
 }
@@ -80,10 +81,10 @@ TEST_P(AlignTest, ShiftsVideo) {
     ASSERT_EQ(info.streams.size(), 1u);
     if (alignMs > 0) {
         EXPECT_NEAR(info.streams[0].firstPtsSec, 0.5, 0.002);
-        EXPECT_EQ(info.streams[0].packets, 58);
+        EXPECT_EQ(info.streams[0].packets, 59);
     } else {
-        EXPECT_EQ(Drops(stats, EDropCause::kBeforeStart), 15);
-        EXPECT_EQ(info.streams[0].packets, 58 - 15);
+        EXPECT_EQ(Drops(stats, EDropCause::kBeforeStart), 16);
+        EXPECT_EQ(info.streams[0].packets, 59 - 16);
     }
 }
 
@@ -142,7 +143,7 @@ TEST(RecordTest, FourContainersHoldEqualFrames) {
     for (const auto& name : names) {
         const auto info = ReadBack(name);
         ASSERT_EQ(info.streams.size(), 2u) << name;
-        EXPECT_EQ(info.streams[0].packets, 60) << name;
+        EXPECT_EQ(info.streams[0].packets, 61) << name;  // the warm frame fixed the start
         EXPECT_EQ(info.streams[0].pixelFormat, AV_PIX_FMT_YUV420P) << name;
         EXPECT_EQ(info.streams[1].codec, "aac") << name;
         EXPECT_EQ(info.streams[1].channels, 6) << name;
