@@ -175,8 +175,9 @@ int32_t TRecord::Open(const char* const* outputs, int nOutCnt, const RecordParam
 
 // Encoding yields the processor to the live picture (the engine, the echo
 // window, the user interface): the encoders' threads start from a thread of
-// lower priority and keep it, and the worker lowers its own. The queues hold
-// what waits meanwhile.
+// lower priority and keep it. The worker, which converts the pictures and
+// encodes the sound, keeps its own, so sound waits for no picture's
+// encoding. The queues hold what waits meanwhile.
 bool TRecord::OpenEncodersBelowLivePriority() {
     bool opened = false;
     std::thread([this, &opened] {
@@ -417,7 +418,6 @@ void TRecord::WorkerRoutine(void* self) { static_cast<TRecord*>(self)->WorkerLoo
 // lands after the look sets it again and is not missed. A stop request seen
 // before the queues are drained ends the loop after that drain.
 void TRecord::WorkerLoop() {
-    platform::LowerCallingThreadPriority(kEncodingNiceSteps);
     for (;;) {
         const bool stopping = m_worker.ExitRequested();
         m_worker.ResetWake();
