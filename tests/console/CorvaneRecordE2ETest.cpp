@@ -7,8 +7,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFontMetrics>
+#include <QImage>
+#include <QLabel>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +22,7 @@
 #include <string>
 
 #include "common/Utf.h"
+#include "console/CPreviewDlg.h"
 #include "console/CRoriDaziZevoDlg.h"
 #include "console/TEngineBinding.h"
 #include "console/TPrompts.h"
@@ -40,22 +45,12 @@ constexpr int kStartMs = 30000;
 constexpr int64_t kWarmFrames = 75;
 constexpr int64_t kRecordedFrames = 60;  // 2 s at 30 fps
 
-}  // namespace
-}  // namespace console
-
-// Qt's X11 platform reaches the session bus through libdbus, which keeps a
-// buffer until the process ends; the leak checker is told so.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
-
-namespace console {
-namespace {
-
 // ffprobe's view of a file's first video stream: codec_name, width, height,
-// nb_read_packets and the container's duration.
+// nb_read_packets and the container's start_time and duration.
 std::map<std::string, std::string> Probe(const std::string& path) {
     const std::string command = std::string(FFPROBE_PATH) +
                                 " -v error -count_packets -select_streams v:0 -show_entries "
-                                "stream=codec_name,width,height,nb_read_packets:format=duration -of default=nw=1 '" +
+                                "stream=codec_name,width,height,nb_read_packets:format=start_time,duration -of default=nw=1 '" +
                                 path + "' 2>/dev/null";
     std::map<std::string, std::string> fields;
     FILE* pipe = popen(command.c_str(), "r");
@@ -71,9 +66,15 @@ std::map<std::string, std::string> Probe(const std::string& path) {
     return fields;
 }
 
-double Seconds(const std::map<std::string, std::string>& probed) {
-    const auto found = probed.find("duration");
+double Field(const std::map<std::string, std::string>& probed, const char* name) {
+    const auto found = probed.find(name);
     return found == probed.end() ? -1 : std::atof(found->second.c_str());
+}
+
+// The time the recording spans: FLV has no edit list, so its pictures start
+// after the encoder's reorder delay, and its duration counts from 0.
+double Seconds(const std::map<std::string, std::string>& probed) {
+    return Field(probed, "duration") - std::max(0.0, Field(probed, "start_time"));
 }
 
 class CorvaneRecordE2ETest : public ::testing::Test {
@@ -154,6 +155,7 @@ TEST_F(CorvaneRecordE2ETest, RecordingWritesAnMp4AndAnFlvThatFfprobeReadsBack) {
     ExpectRecording(mp4, wallSeconds);
     ExpectRecording(flv, wallSeconds);
     EXPECT_EQ(mp4["nb_read_packets"], flv["nb_read_packets"]) << "the same packets in both";
+    EXPECT_NEAR(Seconds(mp4), Seconds(flv), 1.0 / 30) << "the same time in both";
 }
 
 TEST_F(CorvaneRecordE2ETest, PushReachesNginxWhoseCopyFfprobeReadsBack) {
@@ -171,6 +173,28 @@ TEST_F(CorvaneRecordE2ETest, PushReachesNginxWhoseCopyFfprobeReadsBack) {
     const double wallSeconds = std::chrono::duration<double>(Clock::now() - opened).count();
     nginx.Quit();  // finishes its copy of the stream
     ExpectRecording(Probe(nginx.Recording()), wallSeconds);
+}
+
+// On X every character of the dialog's labels and buttons has a glyph in
+// their font (no empty boxes), and the echo window shows the clip's picture.
+TEST_F(CorvaneRecordE2ETest, TextsHaveGlyphsAndTheEchoWindowShowsThePicture) {
+    for (const QWidget* widget : m_pDialog->findChildren<QWidget*>()) {
+        QString text;
+        if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) text = button->text();
+        if (const auto* label = qobject_cast<const QLabel*>(widget)) text = label->text();
+        const QFontMetrics metrics(widget->font());
+        for (const char32_t c : text.toUcs4())
+            EXPECT_TRUE(metrics.inFontUcs4(c)) << text.toStdString() << " in " << widget->font().family().toStdString();
+    }
+    CPreviewDlg* echo = m_pDialog->Preview();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return echo->PaintedFrames() > 0; }, kStartMs));
+    const QImage shown = echo->Surface()->grab().toImage();
+    int lit = 0, samples = 0;
+    for (int y = 0; y < shown.height(); y += 8) {
+        for (int x = 0; x < shown.width(); x += 8, ++samples) lit += qGray(shown.pixel(x, y)) > 40 ? 1 : 0;
+    }
+    // The presenter alone covers more than a tenth of the picture.
+    EXPECT_GT(lit, samples / 10) << "of " << samples << " samples, " << lit << " are not black";
 }
 
 }  // namespace
