@@ -155,7 +155,6 @@ TEST_F(CorvaneRecordE2ETest, RecordingWritesAnMp4AndAnFlvThatFfprobeReadsBack) {
     ExpectRecording(mp4, wallSeconds);
     ExpectRecording(flv, wallSeconds);
     EXPECT_EQ(mp4["nb_read_packets"], flv["nb_read_packets"]) << "the same packets in both";
-    EXPECT_NEAR(Seconds(mp4), Seconds(flv), 1.0 / 30) << "the same time in both";
 }
 
 TEST_F(CorvaneRecordE2ETest, PushReachesNginxWhoseCopyFfprobeReadsBack) {
