@@ -77,6 +77,28 @@ double Seconds(const std::map<std::string, std::string>& probed) {
     return Field(probed, "duration") - std::max(0.0, Field(probed, "start_time"));
 }
 
+// The time from the first picture to the last by the packets' own
+// timestamps: the containers' durations differ in how they count the last
+// picture, which varies with the frames' spacing.
+double PictureSpan(const std::string& path) {
+    const std::string command = std::string(FFPROBE_PATH) +
+                                " -v error -select_streams v:0 -show_entries packet=pts_time -of csv=p=0 '" +
+                                path + "' 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    double first = 0, last = 0;
+    bool any = false;
+    char line[64];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        const double pts = std::atof(line);
+        first = any ? std::min(first, pts) : pts;
+        last = any ? std::max(last, pts) : pts;
+        any = true;
+    }
+    pclose(pipe);
+    return any ? last - first : -1;
+}
+
 class CorvaneRecordE2ETest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -147,14 +169,18 @@ TEST_F(CorvaneRecordE2ETest, RecordingWritesAnMp4AndAnFlvThatFfprobeReadsBack) {
     const double wallSeconds = std::chrono::duration<double>(Clock::now() - opened).count();
 
     std::map<std::string, std::string> mp4, flv;
+    std::string mp4Path, flvPath;
     for (const fs::directory_entry& entry : fs::directory_iterator(m_strFolder)) {
         const std::string name = entry.path().filename().string();
         ASSERT_EQ(name.rfind("TRec_", 0), 0u) << name;
-        (entry.path().extension() == ".mp4" ? mp4 : flv) = Probe(entry.path().string());
+        const bool isMp4 = entry.path().extension() == ".mp4";
+        (isMp4 ? mp4 : flv) = Probe(entry.path().string());
+        (isMp4 ? mp4Path : flvPath) = entry.path().string();
     }
     ExpectRecording(mp4, wallSeconds);
     ExpectRecording(flv, wallSeconds);
     EXPECT_EQ(mp4["nb_read_packets"], flv["nb_read_packets"]) << "the same packets in both";
+    EXPECT_NEAR(PictureSpan(mp4Path), PictureSpan(flvPath), 1.0 / 30) << "the same time in both";
 }
 
 TEST_F(CorvaneRecordE2ETest, PushReachesNginxWhoseCopyFfprobeReadsBack) {
