@@ -1,12 +1,15 @@
 #include "engine/DzOqcEngine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
 extern "C" {
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 }
@@ -109,6 +112,8 @@ DzOqcEngine::~DzOqcEngine() {
     for (AVFrame*& frame : m_frames) av_frame_free(&frame);
     for (auto& scratch : m_pScratch) scratch.reset();
     av_frame_free(&m_pOutFrame);
+    // Buffers a receiver still holds free the pool when they come back.
+    av_buffer_pool_uninit(&m_pOutPool);
 
     char line[256];
     std::snprintf(line, sizeof line,
@@ -250,6 +255,7 @@ void DzOqcEngine::Configure(uint8_t* canvas, const TPipelineConfig* config) {
     CreateStageObjects();
 
     av_frame_unref(m_pOutFrame);
+    PrepareOutputPool();
     m_nProcessMs = 0;
     m_nQueueFullCount = 0;
     m_nLowLatencyDropCount = 0;
@@ -424,12 +430,44 @@ void DzOqcEngine::RunChain(const AVFrame* input) {
     }
 }
 
-void DzOqcEngine::ProcessOldest() {
-    AVFrame* input = QueueSlot(m_queue.Front());
+// Output formats are packed, one plane; line sizes as FFmpeg's own
+// allocation with alignment 1 gives them.
+void DzOqcEngine::PrepareOutputPool() {
+    av_buffer_pool_uninit(&m_pOutPool);
+    m_nOutLinesize = 0;
+    int linesizes[4] = {};
+    if (m_config.outHeight <= 0 ||
+        av_image_fill_linesizes(linesizes, static_cast<AVPixelFormat>(m_config.outFormat),
+                                m_config.outWidth) < 0 ||
+        linesizes[0] <= 0) {
+        return;
+    }
+    m_nOutLinesize = linesizes[0];
+    // Black for a format the chain cannot write covers up to four bytes a
+    // pixel per row; the last row must not run past the buffer.
+    const size_t rowSpill =
+        static_cast<size_t>(std::max(m_config.outWidth * 4 - m_nOutLinesize, 0));
+    const size_t bytes =
+        static_cast<size_t>(m_nOutLinesize) * static_cast<size_t>(m_config.outHeight) + rowSpill;
+    m_pOutPool = av_buffer_pool_init(bytes, nullptr);
+}
+
+bool DzOqcEngine::AttachOutputBuffer() {
+    if (m_pOutPool == nullptr) return false;
+    m_pOutFrame->buf[0] = av_buffer_pool_get(m_pOutPool);
+    if (m_pOutFrame->buf[0] == nullptr) return false;
     m_pOutFrame->format = m_config.outFormat;
     m_pOutFrame->width = m_config.outWidth;
     m_pOutFrame->height = m_config.outHeight;
-    if (av_frame_get_buffer(m_pOutFrame, 1) < 0) {
+    m_pOutFrame->data[0] = m_pOutFrame->buf[0]->data;
+    m_pOutFrame->linesize[0] = m_nOutLinesize;
+    m_pOutFrame->extended_data = m_pOutFrame->data;
+    return true;
+}
+
+void DzOqcEngine::ProcessOldest() {
+    AVFrame* input = QueueSlot(m_queue.Front());
+    if (!AttachOutputBuffer()) {
         platform::DebugOutput("DzOqcEngine::DoOutput: no output buffer, frame skipped\n");
         av_frame_unref(m_pOutFrame);
         av_frame_unref(input);

@@ -12,6 +12,7 @@
 #include "engine/modules/BrenvikDLL.h"
 #include "engine/modules/IIMPlugIn.h"
 
+struct AVBufferPool;
 struct AVFrame;
 
 namespace pelorn {
@@ -126,6 +127,8 @@ private:
     void DropOldest();
     void ProcessOldest();
     AVFrame* QueueSlot(void* slot) const;
+    void PrepareOutputPool();
+    bool AttachOutputBuffer();
 
     // Fills `stages` for `config`; false when the chain cannot carry it.
     static bool PlanStages(const TPipelineConfig& config,
@@ -157,6 +160,10 @@ private:
     std::unique_ptr<uint8_t[]> m_pScratch[2];
     std::array<AVFrame*, kQueueSlots> m_frames{};
     AVFrame* m_pOutFrame = nullptr;
+    // The output pictures' pixels, sized once per Configure: a fresh buffer of
+    // a whole picture per frame would be faulted in page by page each time.
+    AVBufferPool* m_pOutPool = nullptr;
+    int m_nOutLinesize = 0;
     const TEngineLog* m_pLog;
     TCompositor m_compositor;
 

@@ -188,6 +188,12 @@ struct TVideoCaptor::TSession {
     // pool is freed.
     void Deliver(const TOwnerRef& owner, AVFrame* source) {
         if (source->buf[0] == nullptr) return;
+        // Two pictures go out in a row; a Stop that came while the first sat
+        // in the callback lets no second one reach the receiver.
+        if (stop.load(std::memory_order_acquire)) {
+            av_frame_unref(source);
+            return;
+        }
         AVFrame* picture = Deliverable(source);
         if (picture != nullptr && owner.Attach(picture, formatContext->streams[streamIndex])) {
             callback(picture, user);

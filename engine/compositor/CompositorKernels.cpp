@@ -167,26 +167,33 @@ uint64_t Load64(const uint8_t* bytes) {
     return value;
 }
 
-// One row of dst = fg over bg by the mask. The module's blend gives exactly
-// the background at opacity 0 and the foreground at 255, so long runs of
-// those are copied (or left alone where dst already is that picture) and
-// only the stretches in between go through the module. A BGRA background is
-// converted on the way, for the module's stretches through a row buffer.
-void BlendRowToBgra(const TBlendArgs& args, int y);
-
-void BlendRow(const TBlendArgs& args, int y) {
-    if (args.dstIsBgra) {
-        BlendRowToBgra(args, y);
-        return;
+// Where the stretch of mixed mask bytes from `x` ends: at the next run of
+// eight bytes all 0 or all 255, at most kMaxRowPixels on. A byte that is
+// neither lies in each of the eight windows up to it, so those are skipped.
+int MixedStretchEnd(const uint8_t* mask, int x, int width) {
+    const int limit = std::min(width, x + kMaxRowPixels);
+    int end = x + 1;
+    while (end < limit && end + 8 <= width) {
+        const uint8_t last = mask[end + 7];
+        if (last != 0 && last != 255) {
+            end += 8;
+            continue;
+        }
+        if (IsUniform(Load64(mask + end)))
+            return end;
+        ++end;
     }
-    const size_t stride = static_cast<size_t>(args.width) * 3;
-    const size_t bgPixelBytes = args.bgIsBgra ? 4 : 3;
-    const uint8_t* mask = args.mask + static_cast<size_t>(y) * args.width;
-    const uint8_t* fg = args.fg + y * stride;
-    const uint8_t* bg = args.bg + y * args.width * bgPixelBytes;
-    uint8_t* dst = args.dst + y * stride;
-    const int width = args.width;
-    uint8_t rowBackground[kMaxRowPixels * 3];
+    // Past the limit, or no window of eight fits any more.
+    return limit;
+}
+
+// One row of dst = fg over bg by the mask. The module's blend gives exactly
+// the background at opacity 0 and the foreground at 255, so runs of those
+// (eight bytes on) go to `writeRun(x, count, fromForeground)` and only the
+// stretches in between to `writeStretch(x, count)`, at most kMaxRowPixels
+// long.
+template <typename WriteRun, typename WriteStretch>
+void ScanBlendRow(const uint8_t* mask, int width, WriteRun writeRun, WriteStretch writeStretch) {
     int x = 0;
     while (x < width) {
         if (x + 8 <= width && IsUniform(Load64(mask + x))) {
@@ -194,8 +201,64 @@ void BlendRow(const TBlendArgs& args, int y) {
             int end = x + 8;
             while (end + 8 <= width && Load64(mask + end) == word) end += 8;
             while (end < width && mask[end] == mask[x]) ++end;
-            const size_t count = static_cast<size_t>(end - x);
-            if (mask[x] != 0) {
+            writeRun(x, static_cast<size_t>(end - x), mask[x] != 0);
+            x = end;
+            continue;
+        }
+        const int end = MixedStretchEnd(mask, x, width);
+        writeStretch(x, static_cast<size_t>(end - x));
+        x = end;
+    }
+}
+
+// Runs of foreground or background are copied (or left alone where dst
+// already is that picture), into a BGRA destination expanded on the way; the
+// module blends the stretches, a BGRA background converted for it through a
+// row buffer, and for a BGRA destination into a row buffer expanded after.
+void BlendRow(const TBlendArgs& args, int y) {
+    const size_t stride = static_cast<size_t>(args.width) * 3;
+    const size_t bgPixelBytes = args.bgIsBgra ? 4 : 3;
+    const uint8_t* mask = args.mask + static_cast<size_t>(y) * args.width;
+    const uint8_t* fg = args.fg + y * stride;
+    const uint8_t* bg = args.bg + y * args.width * bgPixelBytes;
+    const int width = args.width;
+    uint8_t rowBackground[kMaxRowPixels * 3];
+    auto blendStretch = [&](int x, size_t count, uint8_t* out) {
+        const uint8_t* background = bg + x * 3;
+        if (args.bgIsBgra) {
+            BgraToBgr(bg + x * 4, rowBackground, count);
+            background = rowBackground;
+        }
+        args.module->AlphaBlend(fg + x * 3, static_cast<int>(stride), background,
+                                static_cast<int>(stride), out, static_cast<int>(stride),
+                                static_cast<int>(count), 1, 1, 0, mask + x, width);
+    };
+
+    if (args.dstIsBgra) {
+        uint8_t* dst = args.dst + static_cast<size_t>(y) * args.width * 4;
+        uint8_t rowBlended[kMaxRowPixels * 3];
+        ScanBlendRow(
+            mask, width,
+            [&](int x, size_t count, bool fromForeground) {
+                if (fromForeground) {
+                    BgrToBgraRun(fg + x * 3, dst + x * 4, count);
+                } else if (args.bgIsBgra) {
+                    OpaqueBgraRun(bg + x * 4, dst + x * 4, count);
+                } else {
+                    BgrToBgraRun(bg + x * 3, dst + x * 4, count);
+                }
+            },
+            [&](int x, size_t count) {
+                blendStretch(x, count, rowBlended);
+                BgrToBgraRun(rowBlended, dst + x * 4, count);
+            });
+        return;
+    }
+    uint8_t* dst = args.dst + y * stride;
+    ScanBlendRow(
+        mask, width,
+        [&](int x, size_t count, bool fromForeground) {
+            if (fromForeground) {
                 if (fg != dst)
                     std::memcpy(dst + x * 3, fg + x * 3, count * 3);
             } else if (args.bgIsBgra) {
@@ -203,73 +266,8 @@ void BlendRow(const TBlendArgs& args, int y) {
             } else if (bg != dst) {
                 std::memcpy(dst + x * 3, bg + x * 3, count * 3);
             }
-            x = end;
-            continue;
-        }
-        int end = x + 1;
-        while (end < width && end - x < kMaxRowPixels &&
-               !(end + 8 <= width && IsUniform(Load64(mask + end)))) {
-            ++end;
-        }
-        const uint8_t* background = bg + x * 3;
-        if (args.bgIsBgra) {
-            BgraToBgr(bg + x * 4, rowBackground, static_cast<size_t>(end - x));
-            background = rowBackground;
-        }
-        args.module->AlphaBlend(fg + x * 3, static_cast<int>(stride), background,
-                                static_cast<int>(stride), dst + x * 3, static_cast<int>(stride),
-                                end - x, 1, 1, 0, mask + x, width);
-        x = end;
-    }
-}
-
-// BlendRow for a BGRA destination, written directly: runs of foreground or
-// background are expanded on the way, and the module's stretches go through
-// a row buffer, which spares the output a pass over the whole picture.
-void BlendRowToBgra(const TBlendArgs& args, int y) {
-    const size_t stride = static_cast<size_t>(args.width) * 3;
-    const size_t bgPixelBytes = args.bgIsBgra ? 4 : 3;
-    const uint8_t* mask = args.mask + static_cast<size_t>(y) * args.width;
-    const uint8_t* fg = args.fg + y * stride;
-    const uint8_t* bg = args.bg + y * args.width * bgPixelBytes;
-    uint8_t* dst = args.dst + static_cast<size_t>(y) * args.width * 4;
-    const int width = args.width;
-    uint8_t rowBackground[kMaxRowPixels * 3];
-    uint8_t rowBlended[kMaxRowPixels * 3];
-    int x = 0;
-    while (x < width) {
-        if (x + 8 <= width && IsUniform(Load64(mask + x))) {
-            const uint64_t word = Load64(mask + x);
-            int end = x + 8;
-            while (end + 8 <= width && Load64(mask + end) == word) end += 8;
-            while (end < width && mask[end] == mask[x]) ++end;
-            const size_t count = static_cast<size_t>(end - x);
-            if (mask[x] != 0) {
-                BgrToBgraRun(fg + x * 3, dst + x * 4, count);
-            } else if (args.bgIsBgra) {
-                OpaqueBgraRun(bg + x * 4, dst + x * 4, count);
-            } else {
-                BgrToBgraRun(bg + x * 3, dst + x * 4, count);
-            }
-            x = end;
-            continue;
-        }
-        int end = x + 1;
-        while (end < width && end - x < kMaxRowPixels &&
-               !(end + 8 <= width && IsUniform(Load64(mask + end)))) {
-            ++end;
-        }
-        const uint8_t* background = bg + x * 3;
-        if (args.bgIsBgra) {
-            BgraToBgr(bg + x * 4, rowBackground, static_cast<size_t>(end - x));
-            background = rowBackground;
-        }
-        args.module->AlphaBlend(fg + x * 3, static_cast<int>(stride), background,
-                                static_cast<int>(stride), rowBlended, static_cast<int>(stride),
-                                end - x, 1, 1, 0, mask + x, width);
-        BgrToBgraRun(rowBlended, dst + x * 4, static_cast<size_t>(end - x));
-        x = end;
-    }
+        },
+        [&](int x, size_t count) { blendStretch(x, count, dst + x * 3); });
 }
 
 // The first and last subject column of a mask row, or false when it has none.

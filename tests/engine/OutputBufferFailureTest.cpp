@@ -1,7 +1,8 @@
-// The output worker when the output frame's buffer cannot be had: the frame
-// is skipped, nothing half-made reaches the callback, and the next frame is
-// delivered. Large aligned allocations are made to fail on demand, so this
-// binary is built without sanitizers (they bring their own allocator).
+// The output worker's picture buffers: none is allocated per frame once the
+// chain runs, and when one cannot be had the frame is skipped, nothing
+// half-made reaches the callback, and the next frame is delivered. Large
+// aligned allocations are counted and made to fail on demand, so this binary
+// is built without sanitizers (they bring their own allocator).
 
 #include <gtest/gtest.h>
 
@@ -28,6 +29,7 @@ namespace {
 constexpr size_t kRefusedFrom = 1 << 20;  // an output picture, not the bookkeeping
 std::atomic<bool> g_bRefusing{false};
 std::atomic<int> g_nRefused{0};
+std::atomic<int> g_nLarge{0};
 
 }  // namespace
 
@@ -37,6 +39,7 @@ extern "C" int posix_memalign(void** block, size_t alignment, size_t size) noexc
         g_nRefused.fetch_add(1);
         return ENOMEM;
     }
+    if (size >= kRefusedFrom) g_nLarge.fetch_add(1);
     *block = __libc_memalign(alignment, size);
     return *block != nullptr ? 0 : ENOMEM;
 }
@@ -48,6 +51,12 @@ struct TDelivered {
     std::mutex lock;
     std::condition_variable arrived;
     std::vector<int> packetSizes;
+
+    bool WaitFor(size_t count) {
+        std::unique_lock guard(lock);
+        return arrived.wait_for(guard, std::chrono::seconds(30),
+                                [&] { return packetSizes.size() >= count; });
+    }
 
     static void Output(AVFrame* frame, void* self) {
         auto* delivered = static_cast<TDelivered*>(self);
@@ -96,6 +105,27 @@ TEST(OutputBufferFailureTest, AFrameWithoutAnOutputBufferIsSkippedAndTheNextDeli
     guard.unlock();
     av_frame_free(&refused);
     av_frame_free(&accepted);
+}
+
+TEST(OutputBufferFailureTest, RunningFramesAllocateNoPictureBuffers) {
+    TEngineLog log;
+    TDelivered delivered;
+    std::vector<uint8_t> canvas(DzOqcEngine::kScratchBytes);
+    DzOqcEngine queue(&TDelivered::Output, &delivered, &log);
+    const TPipelineConfig config{kModeSameSize, 1280, 720, AV_PIX_FMT_YUYV422, 1280, 720, 28};
+    queue.Configure(canvas.data(), &config);
+    AVFrame* picture = YuyvPicture(1280, 720, 1);
+    ASSERT_NE(picture, nullptr);
+    queue.Push(picture);
+    ASSERT_TRUE(delivered.WaitFor(1));
+
+    const int before = g_nLarge.load();
+    for (size_t frame = 2; frame <= 6; ++frame) {
+        queue.Push(picture);
+        ASSERT_TRUE(delivered.WaitFor(frame));
+    }
+    EXPECT_EQ(g_nLarge.load(), before);
+    av_frame_free(&picture);
 }
 
 }  // namespace
