@@ -34,3 +34,4 @@ set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/ResourceBlobs.cpp PROPERTI
     OBJECT_DEPENDS "${PELORN_RESOURCE_FILES}")
 add_dependencies(pelorn_core pelorn_resources)
 target_link_libraries(pelorn_core PUBLIC ZLIB::ZLIB)
+target_link_libraries(pelorn_core PRIVATE quindle_libyuv)

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include <libyuv/convert_argb.h>
+#include <libyuv/convert_from_argb.h>
+
 #include "engine/compositor/ColourMath.h"
 #include "engine/compositor/TColourTables.h"
 #include "engine/modules/BrenvikDLL.h"
@@ -122,32 +125,14 @@ inline uint8_t ChromaV(int redDifference) {
         128 + (redDifference * 10000 + (redDifference >= 0 ? 7037 : -7037)) / 14075));
 }
 
-// Four pixels at a time through 64- and 32-bit words; the remainder one by one.
+// Row conversions by libyuv, which picks the widest vector unit at run time
+// (its "RGB24" is B, G, R in memory, its "ARGB" B, G, R, A).
 void BgraToBgr(const uint8_t* in, uint8_t* out, size_t pixels) {
-    size_t i = 0;
-    for (; i + 4 <= pixels; i += 4, in += 16, out += 12) {
-        const uint64_t p0 = Load32(in) & 0xFFFFFF;
-        const uint64_t p1 = Load32(in + 4) & 0xFFFFFF;
-        const uint64_t p2 = Load32(in + 8) & 0xFFFFFF;
-        const uint32_t p3 = Load32(in + 12) & 0xFFFFFF;
-        const uint64_t low = p0 | p1 << 24 | p2 << 48;
-        const uint32_t high = static_cast<uint32_t>(p2 >> 16) | p3 << 8;
-        std::memcpy(out, &low, 8);
-        std::memcpy(out + 8, &high, 4);
-    }
-    for (; i < pixels; ++i, in += 4, out += 3) std::memcpy(out, in, 3);
+    libyuv::ARGBToRGB24(in, 0, out, 0, static_cast<int>(pixels), 1);
 }
 
-// Reads four bytes for every pixel but the last, so never past the source.
 void BgrToBgraRun(const uint8_t* in, uint8_t* out, size_t pixels) {
-    if (pixels == 0)
-        return;
-    for (size_t i = 0; i + 1 < pixels; ++i, in += 3, out += 4) {
-        const uint32_t pixel = Load32(in) | 0xFF000000u;
-        std::memcpy(out, &pixel, 4);
-    }
-    std::memcpy(out, in, 3);
-    out[3] = 255;
+    libyuv::RGB24ToARGB(in, 0, out, 0, static_cast<int>(pixels), 1);
 }
 
 void OpaqueBgraRun(const uint8_t* in, uint8_t* out, size_t pixels) {
@@ -577,18 +562,7 @@ void CanvasToBgr(const void* arguments, int band) {
 void BgrToBgra(const void* arguments, int band) {
     const auto& args = As<TPixelArgs>(arguments);
     const TBandRange range = BandOf(args.pixels, band);
-    // Reading four bytes per pixel stays inside the picture for all but its
-    // last pixel, which the remainder loop takes.
-    const size_t wordEnd = std::min(range.end, args.pixels - 1);
-    size_t i = range.begin;
-    for (; i < wordEnd; ++i) {
-        const uint32_t pixel = Load32(args.src + i * 3) | 0xFF000000u;
-        std::memcpy(args.dst + i * 4, &pixel, 4);
-    }
-    for (; i < range.end; ++i) {
-        std::memcpy(args.dst + i * 4, args.src + i * 3, 3);
-        args.dst[i * 4 + 3] = 255;
-    }
+    BgrToBgraRun(args.src + range.begin * 3, args.dst + range.begin * 4, range.end - range.begin);
 }
 
 void SubjectBounds(const void* arguments, int band) {
