@@ -514,7 +514,7 @@ int main(int argc, char** argv) {
     std::vector<int> heights = {720, 1080};
     std::vector<Backdrop> backdrops = {Backdrop::kGreen, Backdrop::kBlue};
     // The best setting of the grid for the tables as generated.
-    TEngineSetting setting{0, -16, 0, 80};
+    TEngineSetting setting{0, -16, 0, 0};
     std::string png;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
