@@ -460,8 +460,8 @@ TTrainingPicture RenderTrainingPicture(int width, int height, uint32_t seed,
 }
 
 // Fits the cells so that the mask after the compositor's fixed 1-2-1 / 2-4-2
-// / 1-2-1 filter matches the true opacity (and, by `colourShare`, the
-// composite the true colours): the filtered mask is linear in the cell
+// / 1-2-1 filter matches the true opacity (and, where the pictures carry a
+// colour weight, the composite the true colours): the filtered mask is linear in the cell
 // values, so projected sub-gradient steps on the mean absolute error, each
 // cell's step scaled by the weight it carries, walk towards the weighted
 // median the filter allows. The projection keeps every cell within 0..1 and
