@@ -13,12 +13,13 @@
 //   colour: mean absolute error (0..1 per channel) of the composite against
 //          the true composite in the edge band, where green spill shows.
 //
-//   matte_quality [--grid] [--size 720|1080|both] [--backdrop green|blue|both]
-//                 [--engine P0,P1,P10,P11] [--png FILE]
+//   matte_quality [--grid] [--bounds] [--size 720|1080|both]
+//                 [--backdrop green|blue|both] [--engine P0,P1,P10,P11] [--png FILE]
 //
 // --grid searches P0, P1, P10 and P11 for the one setting that scores best
 // over all chosen pictures; otherwise the setting of --engine (or the
-// default below) is used. --png writes a crop of the 720p green composite.
+// default below) is used. --bounds adds what the keyer's fixed steps leave
+// reachable at that setting (see PrintBounds). --png writes a crop of the 720p green composite.
 // Everything runs in a temporary data folder (the colour tables are built
 // there once per run).
 
@@ -472,6 +473,192 @@ TBestKey BestChromakey(const TScene& scene) {
     return best;
 }
 
+// ---------------------------------------------------------------- bounds
+
+// What the keyer's fixed steps leave reachable. A pixel's mask byte is
+// either decided before the angle table (opaque or clear) or read from it,
+// and all pixels reading one table entry share its byte; the fixed 1-2-1
+// filter then spreads it. Fitting the free bytes to this very picture, with
+// the regions weighted as Rank weighs them, shows what the best table (or
+// the best mask of free pixels) could do here: projected sub-gradient steps
+// on the mean absolute errors, each byte's step scaled by the weight it
+// carries.
+void Filter121(const std::vector<float>& in, std::vector<float>& out, int width, int height) {
+    out.assign(in.size(), 0.0f);
+    for (int y = 1; y < height - 1; ++y)
+        for (int x = 1; x < width - 1; ++x) {
+            const size_t i = static_cast<size_t>(y) * width + x;
+            const float* u = &in[i - width];
+            const float* m = &in[i];
+            const float* d = &in[i + width];
+            out[i] = (u[-1] + 2 * u[0] + u[1] + 2 * m[-1] + 4 * m[0] + 2 * m[1] + d[-1] +
+                      2 * d[0] + d[1]) / 16.0f;
+        }
+}
+
+// `group` is -1 for a decided pixel (its value in `fixed`), else the index of
+// the free byte it reads. Returns the fitted mask's score (alpha only).
+TScore FitToPicture(const TScene& scene, const std::vector<int>& group, int groups,
+                    const std::vector<float>& fixed) {
+    const int w = scene.width, h = scene.height;
+    const size_t pixels = scene.alpha.size();
+    double count[kRegionCount] = {};
+    for (size_t i = 0; i < pixels; ++i)
+        for (int r = kEdge; r < kRegionCount; ++r) count[r] += scene.region[i] >> r & 1;
+    std::vector<float> weight(pixels);
+    for (size_t i = 0; i < pixels; ++i) {
+        double sum = 10.0 / pixels;
+        for (int r = kEdge; r < kRegionCount; ++r)
+            if (scene.region[i] >> r & 1)
+                sum += 1.0 / count[r];
+        weight[i] = static_cast<float>(sum);
+    }
+    std::vector<double> value(groups, 0.5), gradient(groups), scale(groups, 0.0);
+    std::vector<float> mask(pixels), filtered, slope(weight), spread;
+    auto fill = [&] {
+        for (size_t i = 0; i < pixels; ++i)
+            mask[i] = group[i] < 0 ? fixed[i] : static_cast<float>(value[group[i]]);
+        Filter121(mask, filtered, w, h);
+    };
+    auto gather = [&](std::vector<double>& into) {
+        Filter121(slope, spread, w, h);  // the filter is symmetric
+        std::fill(into.begin(), into.end(), 0.0);
+        for (size_t i = 0; i < pixels; ++i)
+            if (group[i] >= 0)
+                into[group[i]] += spread[i];
+    };
+    gather(scale);
+    constexpr int kPasses = 300;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        fill();
+        for (size_t i = 0; i < pixels; ++i)
+            slope[i] = filtered[i] > scene.alpha[i]   ? weight[i]
+                       : filtered[i] < scene.alpha[i] ? -weight[i]
+                                                      : 0.0f;
+        gather(gradient);
+        const double step = 0.1 * std::pow(0.01, static_cast<double>(pass) / (kPasses - 1));
+        for (int g = 0; g < groups; ++g)
+            if (scale[g] > 0.0)
+                value[g] = std::clamp(value[g] - step * gradient[g] / scale[g], 0.0, 1.0);
+    }
+    fill();
+    std::vector<uint8_t> bytes(pixels);
+    for (size_t i = 0; i < pixels; ++i)
+        bytes[i] = static_cast<uint8_t>(std::lround(std::clamp(filtered[i], 0.0f, 1.0f) * 255));
+    return Score(scene, bytes.data(), scene.decoded.data(), 3, false);
+}
+
+// Least colour error any mask can give in the edge band, pixel by pixel:
+// the composite shows the camera colour c over the canvas k by the mask f,
+// so per channel the error is |f (c - k) - (truth - k)|, convex in f; the
+// least of the sum lies at 0, 1 or one of the channels' zeros.
+double LeastEdgeColour(const TScene& scene) {
+    double sum = 0.0, count = 0.0;
+    for (size_t i = 0; i < scene.alpha.size(); ++i) {
+        if (!(scene.region[i] >> kEdge & 1))
+            continue;
+        double shown[3], wanted[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            const double k = scene.canvas[i * 4 + ch];
+            shown[ch] = scene.decoded[i * 3 + ch] - k;
+            wanted[ch] = (scene.fg[i * 3 + ch] - k) * scene.alpha[i];
+        }
+        double best = 1e9;
+        std::vector<double> candidates = {0.0, 1.0};
+        for (int ch = 0; ch < 3; ++ch)
+            if (shown[ch] != 0.0)
+                candidates.push_back(std::clamp(wanted[ch] / shown[ch], 0.0, 1.0));
+        for (double f : candidates) {
+            double e = 0.0;
+            for (int ch = 0; ch < 3; ++ch) e += std::abs(f * shown[ch] - wanted[ch]);
+            best = std::min(best, e);
+        }
+        sum += best / (3 * 255.0);
+        count += 1;
+    }
+    return sum / std::max(count, 1.0);
+}
+
+void PrintBounds(const TScene& scene, const TEngineSetting& setting, double chromakeyColour) {
+    static std::vector<uint8_t> slice;
+    if (slice.empty()) {
+        slice.resize(colour::kColourSliceBytes);
+        colour::BuildColourSlice(slice.data());
+    }
+    const std::vector<uint8_t> clear(colour::kAngleBytes, 0), opaque(colour::kAngleBytes, 255);
+    const colour::TKeyParams params{setting.p0, 2 * setting.p1, 2 * setting.p10, 2 * setting.p11,
+                                    0, 255};
+    const size_t pixels = scene.alpha.size();
+    std::vector<int> perEntry(pixels);
+    std::vector<float> fixed(pixels, 0.0f), truth(scene.alpha);
+    std::vector<int> entryGroup(colour::kAngleBytes, -1);
+    int entries = 0;
+    double backdrop = 0.0, backdropDecided = 0.0, backdropOpaque = 0.0;
+    for (size_t p = 0; p < pixels; ++p) {
+        const uint8_t* pair = &scene.yuyv[(p & ~size_t{1}) * 2];
+        const int u = pair[1], v = pair[3], y = pair[(p & 1) * 2];
+        const int k = colour::KeyValue(u, v);
+        int decided = -1;  // opacity 0..255 when the table is not read
+        size_t entry = 0;
+        if (k >= 510) {
+            decided = 0;
+        } else if (k < 1) {
+            decided = 255;
+        } else {
+            const colour::TDerived d = colour::DerivedEntry(u, v, y, slice.data());
+            const int low = colour::GreenOpacity(k, d, params, clear.data());
+            const int high = colour::GreenOpacity(k, d, params, opaque.data());
+            if (low == high) {
+                decided = low;
+            } else {  // the keyer's table coordinates, as GreenOpacity finds them
+                const int h = static_cast<int16_t>(k - std::max(params.p1 + d.c0 + d.c2 - d.c1, 0));
+                const int kk = std::max<int>(
+                    static_cast<int16_t>((d.c0 + d.c2) * params.p0 / 16 + d.offset), 0);
+                entry = colour::AngleIndex(h, std::clamp(((510 - kk) * d.scale) >> 7, 1, 510));
+            }
+        }
+        if (decided >= 0) {
+            perEntry[p] = -1;
+            fixed[p] = decided / 255.0f;
+        } else {
+            int& g = entryGroup[entry];
+            if (g < 0)
+                g = entries++;
+            perEntry[p] = g;
+        }
+        if (scene.alpha[p] == 0.0f) {
+            backdrop += 1;
+            if (decided >= 0)
+                backdropDecided += 1;
+            if (decided == 255)
+                backdropOpaque += 1;
+        }
+    }
+    std::vector<float> filteredTruth;
+    Filter121(truth, filteredTruth, scene.width, scene.height);
+    std::vector<uint8_t> truthBytes(pixels);
+    for (size_t i = 0; i < pixels; ++i)
+        truthBytes[i] = static_cast<uint8_t>(std::lround(filteredTruth[i] * 255));
+    std::vector<int> everyPixel(pixels);
+    for (size_t i = 0; i < pixels; ++i) everyPixel[i] = static_cast<int>(i);
+    auto line = [](const char* what, const TScore& score) {
+        std::printf("    %-34s whole %.4f edge %.4f strands %.4f shadow %.4f spot %.4f\n", what,
+                    score.alpha[kWhole], score.alpha[kEdge], score.alpha[kStrands],
+                    score.alpha[kShadow], score.alpha[kSpot]);
+    };
+    std::printf("  reachable after the fixed filter at this setting (masks fitted to this picture):\n");
+    line("the true alpha, filtered", Score(scene, truthBytes.data(), scene.decoded.data(), 3, false));
+    line("best mask of free pixels", FitToPicture(scene, everyPixel, static_cast<int>(pixels),
+                                                   std::vector<float>(pixels)));
+    line("best angle table", FitToPicture(scene, perEntry, entries, fixed));
+    const double colourBound = LeastEdgeColour(scene);
+    std::printf("    colour edge: no mask goes below %.4f (%.2f of chromakey+despill)\n",
+                colourBound, chromakeyColour > 0 ? colourBound / chromakeyColour : 0.0);
+    std::printf("    backdrop pixels decided before the angle table: %.1f %% (opaque %.1f %%)\n",
+                100.0 * backdropDecided / std::max(backdrop, 1.0),
+                100.0 * backdropOpaque / std::max(backdrop, 1.0));
+}
+
 // ---------------------------------------------------------------- report
 
 void PrintComparison(const TScene& scene, const TScore& ours, const TBestKey& theirs) {
@@ -511,16 +698,19 @@ void SaveCrop(const std::string& path, const std::vector<uint8_t>& bgr, int widt
 
 int main(int argc, char** argv) {
     bool grid = false;
+    bool bounds = false;
     std::vector<int> heights = {720, 1080};
     std::vector<Backdrop> backdrops = {Backdrop::kGreen, Backdrop::kBlue};
     // The best setting of the grid for the tables as generated.
-    TEngineSetting setting{0, -16, 0, 80};
+    TEngineSetting setting{0, -16, 0, 0};
     std::string png;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : "";
         if (arg == "--grid") {
             grid = true;
+        } else if (arg == "--bounds") {
+            bounds = true;
         } else if (arg == "--size" && i + 1 < argc) {
             heights = std::strcmp(next, "720") == 0    ? std::vector<int>{720}
                       : std::strcmp(next, "1080") == 0 ? std::vector<int>{1080}
@@ -539,7 +729,7 @@ int main(int argc, char** argv) {
             ++i;
         } else {
             std::fprintf(stderr,
-                         "usage: matte_quality [--grid] [--size 720|1080|both] "
+                         "usage: matte_quality [--grid] [--bounds] [--size 720|1080|both] "
                          "[--backdrop green|blue|both] [--engine P0,P1,P10,P11] [--png FILE]\n");
             return 2;
         }
@@ -611,7 +801,10 @@ int main(int argc, char** argv) {
                         setting.p1, setting.p10, setting.p11,
                         grid ? " (best of the grid)" : "");
             for (size_t k = 0; k < scenes.size(); ++k) {
-                PrintComparison(scenes[k], scores[k], BestChromakey(scenes[k]));
+                const TBestKey theirs = BestChromakey(scenes[k]);
+                PrintComparison(scenes[k], scores[k], theirs);
+                if (bounds)
+                    PrintBounds(scenes[k], setting, theirs.score.edgeColour);
                 if (!png.empty() && scenes[k].height == 720 &&
                     scenes[k].backdrop == Backdrop::kGreen) {
                     TEngineRunner& runner = runnerOf(scenes[k]);
