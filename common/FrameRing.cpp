@@ -28,11 +28,11 @@ FrameRing::FrameRing(uint8_t* block)
 void FrameRing::Format(void* block, int16_t capacity, int32_t slotSize, int16_t keep) {
     auto* header = new (block) TFrameRingHeader;
     header->capacity = capacity;
-    header->head.store(0, std::memory_order_relaxed);
-    header->tail.store(0, std::memory_order_relaxed);
     header->keep = keep;
     header->slotSize = slotSize;
-    std::atomic_thread_fence(std::memory_order_release);
+    header->head.store(0, std::memory_order_relaxed);
+    // Readers load the indices with acquire: this store publishes the rest.
+    header->tail.store(0, std::memory_order_release);
 }
 
 int FrameRing::Count() const {
