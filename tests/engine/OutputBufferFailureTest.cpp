@@ -76,53 +76,55 @@ AVFrame* YuyvPicture(int width, int height, int packetSize) {
     return frame;
 }
 
-TEST(OutputBufferFailureTest, AFrameWithoutAnOutputBufferIsSkippedAndTheNextDelivered) {
-    TEngineLog log;
-    TDelivered delivered;
-    std::vector<uint8_t> canvas(DzOqcEngine::kScratchBytes);
-    DzOqcEngine queue(&TDelivered::Output, &delivered, &log);
-    const TPipelineConfig config{kModeSameSize, 1280, 720, AV_PIX_FMT_YUYV422, 1280, 720, 28};
-    queue.Configure(canvas.data(), &config);
+// An output queue configured for 720p YUYV in and BGRA out.
+class OutputBufferFailureTest : public ::testing::Test {
+protected:
+    OutputBufferFailureTest() {
+        const TPipelineConfig config{kModeSameSize, 1280, 720, AV_PIX_FMT_YUYV422, 1280, 720, 28};
+        m_queue.Configure(m_canvas.data(), &config);
+    }
+
+    TEngineLog m_log;
+    TDelivered m_delivered;
+    std::vector<uint8_t> m_canvas = std::vector<uint8_t>(DzOqcEngine::kScratchBytes);
+    DzOqcEngine m_queue{&TDelivered::Output, &m_delivered, &m_log};
+};
+
+TEST_F(OutputBufferFailureTest, AFrameWithoutAnOutputBufferIsSkippedAndTheNextDelivered) {
     AVFrame* refused = YuyvPicture(1280, 720, 1);
     AVFrame* accepted = YuyvPicture(1280, 720, 2);
     ASSERT_NE(refused, nullptr);
     ASSERT_NE(accepted, nullptr);
 
     g_bRefusing = true;
-    queue.Push(refused);
-    for (int waited = 0; queue.WaitingFrames() != 0 && waited < 10000; waited += 5) {
+    m_queue.Push(refused);
+    for (int waited = 0; m_queue.WaitingFrames() != 0 && waited < 10000; waited += 5) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     g_bRefusing = false;
     EXPECT_GE(g_nRefused.load(), 1);
-    EXPECT_EQ(queue.WaitingFrames(), 0);
+    EXPECT_EQ(m_queue.WaitingFrames(), 0);
 
-    queue.Push(accepted);
-    std::unique_lock guard(delivered.lock);
-    delivered.arrived.wait_for(guard, std::chrono::seconds(30),
-                               [&] { return !delivered.packetSizes.empty(); });
-    EXPECT_EQ(delivered.packetSizes, std::vector<int>{2});
+    m_queue.Push(accepted);
+    std::unique_lock guard(m_delivered.lock);
+    m_delivered.arrived.wait_for(guard, std::chrono::seconds(30),
+                                 [&] { return !m_delivered.packetSizes.empty(); });
+    EXPECT_EQ(m_delivered.packetSizes, std::vector<int>{2});
     guard.unlock();
     av_frame_free(&refused);
     av_frame_free(&accepted);
 }
 
-TEST(OutputBufferFailureTest, RunningFramesAllocateNoPictureBuffers) {
-    TEngineLog log;
-    TDelivered delivered;
-    std::vector<uint8_t> canvas(DzOqcEngine::kScratchBytes);
-    DzOqcEngine queue(&TDelivered::Output, &delivered, &log);
-    const TPipelineConfig config{kModeSameSize, 1280, 720, AV_PIX_FMT_YUYV422, 1280, 720, 28};
-    queue.Configure(canvas.data(), &config);
+TEST_F(OutputBufferFailureTest, RunningFramesAllocateNoPictureBuffers) {
     AVFrame* picture = YuyvPicture(1280, 720, 1);
     ASSERT_NE(picture, nullptr);
-    queue.Push(picture);
-    ASSERT_TRUE(delivered.WaitFor(1));
+    m_queue.Push(picture);
+    ASSERT_TRUE(m_delivered.WaitFor(1));
 
     const int before = g_nLarge.load();
     for (size_t frame = 2; frame <= 6; ++frame) {
-        queue.Push(picture);
-        ASSERT_TRUE(delivered.WaitFor(frame));
+        m_queue.Push(picture);
+        ASSERT_TRUE(m_delivered.WaitFor(frame));
     }
     EXPECT_EQ(g_nLarge.load(), before);
     av_frame_free(&picture);
